@@ -53,6 +53,10 @@ int platPipeRead(PlatHandle pipe, void *buf, size_t size, size_t *got);
 // or PLAT_PIPE_ERROR.
 int platPipeWrite(PlatHandle pipe, const void *buf, size_t size, size_t *written);
 
+// Server side. Drops the attached client (if any) and lets the same instance
+// wait for the next one. PLAT_PIPE_OK or PLAT_PIPE_ERROR.
+int platPipeDisconnect(PlatHandle pipe);
+
 // Client side. Opens the existing pipe for reading and writing. *result
 // receives PLAT_PIPE_OK, PLAT_PIPE_NOT_FOUND, PLAT_PIPE_BUSY or
 // PLAT_PIPE_ERROR. Returns the handle or PLAT_INVALID_HANDLE. Client handles

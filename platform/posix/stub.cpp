@@ -15,6 +15,7 @@ void platSleepMs(uint32_t) {}
 int64_t platMonotonicMs() { return 0; }
 PlatHandle platPipeCreate(const char *, int) { return PLAT_INVALID_HANDLE; }
 int platPipeConnect(PlatHandle) { return PLAT_PIPE_ERROR; }
+int platPipeDisconnect(PlatHandle) { return PLAT_PIPE_ERROR; }
 int platPipeRead(PlatHandle, void *, size_t, size_t *) { return PLAT_PIPE_ERROR; }
 int platPipeWrite(PlatHandle, const void *, size_t, size_t *) { return PLAT_PIPE_ERROR; }
 PlatHandle platPipeOpen(const char *, int *r) { *r = PLAT_PIPE_ERROR; return PLAT_INVALID_HANDLE; }
