@@ -8,7 +8,8 @@
 //   auto-reset event releases one wait and resets;
 // - pulse releases the current waiters (all on manual reset, one on auto
 //   reset) and leaves the event reset;
-// - handles are never inherited by child processes.
+// - handles are never inherited by child processes;
+// - a stop request (platform/signals.h) does not cut an event wait short.
 #pragma once
 
 #include <cstdint>

@@ -11,7 +11,10 @@
 // - a name disappears when its server closes it or ends, crashes included;
 // - after the client closed its end the server's read answers PLAT_PIPE_BROKEN
 //   until the server closes the handle and creates the pipe anew;
-// - handles are never inherited by child processes.
+// - handles are never inherited by child processes;
+// - once a stop request arrived (platform/signals.h) every blocking wait here
+//   ends at once, the running one and all later ones: PLAT_PIPE_INTERRUPTED
+//   (platPipeWaitReadable: -1).
 #pragma once
 
 #include <cstddef>

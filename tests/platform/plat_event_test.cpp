@@ -1,0 +1,170 @@
+// Named events: set, reset and pulse on both reset modes, waits across
+// handles and processes, and the lifetime of a name.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <string>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+#include "platform/clock.h"
+#include "platform/event.h"
+#include "tests/platform/child_process.h"
+#include "tests/platform/ipc_fixture.h"
+
+class EventTest : public IpcTest {};
+
+// Pulses until count waiters have been released. A pulse only releases the
+// waiters that wait at that moment, and a thread may not be waiting yet.
+static void pulseUntilReleased(PlatHandle event, const std::atomic<int> &released, int count) {
+    platSleepMs(50);  // most often the waiters are in place by then
+    for (int round = 0; round < 50 && released.load() < count; round++) {
+        ASSERT_EQ(1, platEventPulse(event));
+        for (int i = 0; i < 400 && released.load() < count; i++) platSleepMs(5);
+    }
+    ASSERT_EQ(count, released.load());
+}
+
+TEST_F(EventTest, ManualSetStaysSignalledUntilReset) {
+    PlatHandle event = platEventCreate("DEV_STOP_EVENT", 1, 0);
+    ASSERT_TRUE(platHandleOpen(event));
+    EXPECT_EQ(PLAT_WAIT_TIMEOUT, platEventWait(event, 0));
+    EXPECT_EQ(PLAT_WAIT_TIMEOUT, platEventWait(event, 30));
+    EXPECT_EQ(1, platEventSet(event));
+    EXPECT_EQ(PLAT_WAIT_SIGNALED, platEventWait(event, 0));
+    EXPECT_EQ(PLAT_WAIT_SIGNALED, platEventWait(event, PLAT_WAIT_INFINITE));
+    EXPECT_EQ(1, platEventReset(event));
+    EXPECT_EQ(PLAT_WAIT_TIMEOUT, platEventWait(event, 0));
+    EXPECT_EQ(0, platCloseHandle(event));
+}
+
+TEST_F(EventTest, AutoSetReleasesOneWaitAndInitialState) {
+    PlatHandle event = platEventCreate("ABC#ALLE2", 0, 1);
+    ASSERT_TRUE(platHandleOpen(event));
+    EXPECT_EQ(PLAT_WAIT_SIGNALED, platEventWait(event, 0));
+    EXPECT_EQ(PLAT_WAIT_TIMEOUT, platEventWait(event, 0));
+    EXPECT_EQ(1, platEventSet(event));
+    EXPECT_EQ(1, platEventSet(event));  // a second set does not count twice
+    EXPECT_EQ(PLAT_WAIT_SIGNALED, platEventWait(event, PLAT_WAIT_INFINITE));
+    EXPECT_EQ(PLAT_WAIT_TIMEOUT, platEventWait(event, 0));
+    EXPECT_EQ(0, platCloseHandle(event));
+}
+
+TEST_F(EventTest, PulseLeavesTheEventReset) {
+    for (int manual = 0; manual <= 1; manual++) {
+        PlatHandle event = platEventCreate("pulse", manual, 1);
+        EXPECT_EQ(1, platEventPulse(event));  // nobody waits: it only resets
+        EXPECT_EQ(PLAT_WAIT_TIMEOUT, platEventWait(event, 0)) << manual;
+        EXPECT_EQ(0, platCloseHandle(event));
+    }
+}
+
+TEST_F(EventTest, CreatingAnExistingNameOpensItAndPulseReachesTheOtherHandle) {
+    PlatHandle first = platEventCreate("ABC#ALLE2", 0, 0);
+    PlatHandle second = platEventCreate("ABC#ALLE2", 1, 1);  // mode and state are the first's
+    ASSERT_TRUE(platHandleOpen(first) && platHandleOpen(second));
+    EXPECT_NE(first, second);
+    EXPECT_EQ(PLAT_WAIT_TIMEOUT, platEventWait(second, 0));
+    std::atomic<int> released{0};
+    std::thread waiter([&] {
+        if (platEventWait(second, PLAT_WAIT_INFINITE) == PLAT_WAIT_SIGNALED) released++;
+    });
+    pulseUntilReleased(first, released, 1);
+    waiter.join();
+    EXPECT_EQ(PLAT_WAIT_TIMEOUT, platEventWait(second, 0));
+    EXPECT_EQ(0, platCloseHandle(first));
+    EXPECT_EQ(0, platCloseHandle(second));
+}
+
+TEST_F(EventTest, AutoPulseReleasesOneWaiterManualPulseAll) {
+    PlatHandle event = platEventCreate("auto", 0, 0);
+    std::atomic<int> released{0};
+    auto wait = [&] {
+        if (platEventWait(event, PLAT_WAIT_INFINITE) == PLAT_WAIT_SIGNALED) released++;
+    };
+    std::thread a(wait), b(wait);
+    pulseUntilReleased(event, released, 1);
+    platSleepMs(200);  // room for a wrong second release to show
+    EXPECT_EQ(1, released.load());
+    EXPECT_EQ(1, platEventSet(event));
+    a.join();
+    b.join();
+    EXPECT_EQ(2, released.load());
+    EXPECT_EQ(PLAT_WAIT_TIMEOUT, platEventWait(event, 0));
+    EXPECT_EQ(0, platCloseHandle(event));
+
+    event = platEventCreate("manual", 1, 0);
+    released = 0;
+    std::thread c(wait), d(wait);
+    pulseUntilReleased(event, released, 2);
+    c.join();
+    d.join();
+    EXPECT_EQ(PLAT_WAIT_TIMEOUT, platEventWait(event, 0));
+    EXPECT_EQ(0, platCloseHandle(event));
+}
+
+TEST_F(EventTest, NameDisappearsWithTheLastHandle) {
+    EXPECT_EQ(PLAT_INVALID_HANDLE, platEventOpen("ABC#ALLE2"));
+    EXPECT_EQ(static_cast<uint32_t>(ENOENT), platLastError());
+    PlatHandle created = platEventCreate("ABC#ALLE2", 0, 0);
+    PlatHandle opened = platEventOpen("ABC#ALLE2");
+    ASSERT_TRUE(platHandleOpen(opened));
+    EXPECT_EQ(0, platCloseHandle(created));
+    EXPECT_TRUE(ipcFileExists("e.ABC#ALLE2"));  // still held through opened
+    EXPECT_EQ(1, platEventSet(opened));
+    EXPECT_EQ(0, platCloseHandle(opened));
+    EXPECT_FALSE(ipcFileExists("e.ABC#ALLE2"));
+    EXPECT_EQ(PLAT_INVALID_HANDLE, platEventOpen("ABC#ALLE2"));
+    // A closed handle and an empty name are refused.
+    EXPECT_EQ(0, platEventSet(opened));
+    EXPECT_EQ(PLAT_WAIT_FAILED, platEventWait(opened, 0));
+    EXPECT_EQ(PLAT_INVALID_HANDLE, platEventCreate("", 0, 0));
+}
+
+TEST_F(EventTest, SetInOneProcessReleasesAWaiterInAnother) {
+    PlatHandle event = platEventCreate("ABC#ALLE2", 0, 0);
+    ChildProcess child;
+    ASSERT_TRUE(child.start({"wait-event", "ABC#ALLE2"}));
+    ASSERT_EQ("ready", child.readLine());
+    EXPECT_EQ(1, platEventSet(event));
+    EXPECT_EQ(0, child.wait());
+    EXPECT_EQ(0, platCloseHandle(event));
+}
+
+TEST_F(EventTest, EventOfAKilledProcessCannotBeOpened) {
+    ChildProcess child;
+    ASSERT_TRUE(child.start({"hold-event", "ABC#ALLE2"}));
+    ASSERT_EQ("ready", child.readLine());
+    PlatHandle opened = platEventOpen("ABC#ALLE2");
+    ASSERT_TRUE(platHandleOpen(opened));
+    EXPECT_EQ(0, platCloseHandle(opened));
+    child.kill(SIGKILL);
+    child.wait();
+    EXPECT_EQ(PLAT_INVALID_HANDLE, platEventOpen("ABC#ALLE2"));
+    EXPECT_FALSE(ipcFileExists("e.ABC#ALLE2"));
+    // Creating the name anew gives a fresh event with the new settings.
+    PlatHandle created = platEventCreate("ABC#ALLE2", 1, 1);
+    EXPECT_EQ(PLAT_WAIT_SIGNALED, platEventWait(created, 0));
+    EXPECT_EQ(PLAT_WAIT_SIGNALED, platEventWait(created, 0));
+    EXPECT_EQ(0, platCloseHandle(created));
+}
+
+// Without KVS_IPC_DIR the objects live in a directory below /tmp that only
+// this user can enter.
+TEST(IpcDirectory, DefaultIsPrivateToTheUser) {
+    unsetenv("KVS_IPC_DIR");
+    std::string name = "plat-test-" + std::to_string(getpid());
+    PlatHandle event = platEventCreate(name.c_str(), 1, 0);
+    ASSERT_TRUE(platHandleOpen(event));
+    struct stat info = {};
+    std::string dir = "/tmp/kvstgbstr-" + std::to_string(geteuid());
+    ASSERT_EQ(0, lstat(dir.c_str(), &info));
+    EXPECT_TRUE(S_ISDIR(info.st_mode));
+    EXPECT_EQ(geteuid(), info.st_uid);
+    EXPECT_EQ(0u, info.st_mode & 077);
+    EXPECT_EQ(0, platCloseHandle(event));
+    EXPECT_NE(0, access((dir + "/e." + name).c_str(), F_OK));
+}
