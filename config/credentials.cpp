@@ -1,8 +1,148 @@
-// Stand-in until the credentials reader lands.
+// The credentials file reader. The matching and splitting rules are kept
+// exactly as the files in the field were written against them, odd corners
+// included (see the comments at each rule).
 #include "config/credentials.h"
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "common/text.h"
+#include "config/blowfish.h"
 #include "db/db.h"
+
 Credentials g_credentials;
 CredentialRecord g_credentialRecord;
-void readCredentialRecord(const char *, const char *, int32_t, const char *) {}
-void loadCredentials(const char *) {}
-int readCredentials(const char *) { return DbConnect("", "", ""); }
+
+enum {
+    NUMBER_TEXT_CHARS = 11,
+    // Deciphered output of a value field: 8 bytes per 16 digits, rounded up, plus NUL.
+    PLAIN_BUFFER_SIZE = 8 * ((CRED_FIELD_SIZE - 1 + 15) / 16) + 1,
+};
+static_assert(PLAIN_BUFFER_SIZE == 105, "room for a 200-digit value field");
+
+static void clearRecord() { memset(&g_credentialRecord, 0, sizeof g_credentialRecord); }
+
+// One line of at most size - 1 characters, the rest counting as the next line.
+// A CR LF ending reads as LF, also when the piece was cut between the two.
+static int readLine(FILE *file, char *line, int size) {
+    if (fgets(line, size, file) == nullptr) return 0;
+    size_t len = strlen(line);
+    if (len >= 2 && line[len - 2] == '\r' && line[len - 1] == '\n') {
+        line[len - 2] = '\n';
+        line[len - 1] = '\0';
+    } else if (len >= 1 && line[len - 1] == '\r') {
+        int next = fgetc(file);
+        if (next == '\n') {
+            line[len - 1] = '\n';
+        } else if (next != EOF) {
+            ungetc(next, file);
+        }
+    }
+    return 1;
+}
+
+// The field between the first and the second ";". With only one ";" (or none)
+// it is empty, so the record matches every lookup by that field. When the two
+// stand side by side the field is the rest of the line from the second on,
+// line feed included: never empty, so such a record does not match that way.
+static void splitField(const char *first, const char *second, char *out) {
+    if (first == nullptr || second == first) {
+        out[0] = '\0';
+    } else if (second == first + 1) {
+        kvsCopy(out, CRED_FIELD_SIZE, second);
+    } else {
+        kvsCopyN(out, CRED_FIELD_SIZE, first + 1, size_t(second - first - 1));
+    }
+}
+
+// Like atol on the first (at most 11) characters before the first ";",
+// held in the 32-bit range.
+static int32_t readNumber(const char *line, const char *first) {
+    char text[NUMBER_TEXT_CHARS + 1];
+    kvsCopyN(text, sizeof text, line, size_t(first - line));
+    long long value = strtoll(text, nullptr, 10);
+    if (value > INT32_MAX) return INT32_MAX;
+    if (value < INT32_MIN) return INT32_MIN;
+    return static_cast<int32_t>(value);
+}
+
+static void splitSecondLine(const char *line) {
+    const char *first = strchr(line, ';');
+    if (first == nullptr) {
+        // No separator at all: no number (0), no key, the whole line is the value.
+        kvsCopy(g_credentialRecord.value, line);
+        return;
+    }
+    const char *second = strchr(first + 1, ';');
+    if (second == nullptr) second = first;
+    g_credentialRecord.number = readNumber(line, first);
+    splitField(first, second, g_credentialRecord.key);
+    const char *lineFeed = strchr(second + 1, '\n');
+    if (lineFeed != nullptr) {
+        kvsCopyN(g_credentialRecord.value, CRED_FIELD_SIZE, second + 1, size_t(lineFeed - second - 1));
+    }
+}
+
+static void splitLines(const char *firstLine, const char *secondLine) {
+    const char *first = strchr(firstLine, ';');
+    const char *second = first != nullptr ? strchr(first + 1, ';') : nullptr;
+    if (second == nullptr) second = first;
+    splitField(first, second, g_credentialRecord.name);
+    splitSecondLine(secondLine);
+}
+
+static int recordMatches(const char *name, const char *key, int32_t number) {
+    return strcmp(g_credentialRecord.name, name) == 0 || strcmp(g_credentialRecord.key, key) == 0 ||
+           g_credentialRecord.number == number;
+}
+
+static void decipherValue() {
+    char plain[PLAIN_BUFFER_SIZE];
+    decryptHexText(g_credentialRecord.value, plain, CREDENTIALS_KEY);
+    kvsCopy(g_credentialRecord.value, plain);
+    memset(plain, 0, sizeof plain);  // the password must not linger on the stack
+}
+
+void readCredentialRecord(const char *name, const char *key, int32_t number, const char *path) {
+    clearRecord();
+    FILE *file = fopen(path, "r");
+    if (file == nullptr) return;
+    char firstLine[CRED_FIRST_LINE_CHARS + 1];
+    char secondLine[CRED_SECOND_LINE_CHARS + 1];
+    while (readLine(file, firstLine, sizeof firstLine) && readLine(file, secondLine, sizeof secondLine)) {
+        splitLines(firstLine, secondLine);
+        if (recordMatches(name, key, number)) {
+            decipherValue();
+            fclose(file);
+            return;
+        }
+        clearRecord();
+    }
+    clearRecord();
+    fclose(file);
+}
+
+void loadCredentials(const char *path) {
+    memset(&g_credentials, 0, sizeof g_credentials);
+    readCredentialRecord("", "LOGIN", 0, path);
+    kvsCopy(g_credentials.login, g_credentialRecord.value);
+    readCredentialRecord("", "PASS", 0, path);
+    kvsCopy(g_credentials.pass, g_credentialRecord.value);
+    readCredentialRecord("", "DB_SYSTEM", 0, path);
+    kvsCopy(g_credentials.dbSystem, g_credentialRecord.value);
+    readCredentialRecord("", "DATABASE", 0, path);
+    kvsCopy(g_credentials.database, g_credentialRecord.value);
+}
+
+int readCredentials(const char *path) {
+    loadCredentials(path);
+    int result = DbConnect(g_credentials.login, g_credentials.pass, g_credentials.database);
+    if (result != 0) {
+        printf("Datenbankverbindung fehlgeschlagen, Fehler: %d\nUser: %s\nPwd:  ****** \nDatabase: %s\nDbSystem: %s \n",
+               result, g_credentials.login, g_credentials.database, g_credentials.dbSystem);
+        fflush(stdout);
+    }
+    return result;
+}
