@@ -27,8 +27,11 @@ int dbIsMssql();
 int dbIsMysql();
 
 // 0 connected; -1 DB_SYSTEM not recognised, no handle, or connect refused.
+// The user, password and data source name go to the driver as 24-byte
+// copies: a longer value is cut to 23 characters. Any open job or tenant
+// cursor is closed first (the driver frees it with the connection).
 int DbConnect(const char *user, const char *password, const char *dataSource);
-int DbDisconnect();  // always 0
+int DbDisconnect();  // always 0; closes open cursors too
 int DbReconnect();   // 1 connected again, 0 not
 // Fills g_diagRecord from record 1 of the handle (an ODBC handle type and handle).
 void DbReadDiag(short handleType, void *handle);
@@ -38,3 +41,5 @@ int32_t DbLastError(const char **sqlState, const char **sqlMsg);
 // Writes value into out with every single quote doubled, for a value placed
 // between single quotes in a statement. Returns 1 when cut.
 int dbQuote(char *out, size_t size, const char *value);
+// The same for at most n bytes of value (a fixed field that may be full).
+int dbQuoteN(char *out, size_t size, const char *value, size_t n);
