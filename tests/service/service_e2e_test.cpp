@@ -1,0 +1,205 @@
+// The service program end to end: a real process in a throw-away
+// installation, its own MariaDB, real TCP clients and the real kvsctl. Each
+// run that stops normally costs the five-second shutdown pause, so the cases
+// are few and each checks a whole story.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <ctime>
+#include <string>
+
+#include "tests/support/mariadb.h"
+#include "tests/support/service_run.h"
+
+namespace {
+
+const int START_MS = 30000;
+const std::string BANNER_START =
+    "****************************************\n** Programm KVSTGBSTR wurde gestartet **\n";
+const std::string BANNER_END =
+    "** Programm KVSTGBSTR wurde beendet **\n****************************************\n";
+const std::string STOP_MESSAGE = "Endenachricht aus Pipe \\\\.\\pipe\\KVSTGBSTR empfangen!\n";
+const std::string SIGNAL_MESSAGE = "Stopsignal empfangen! KVSTGBSTR wird beendet.\n";
+
+PrivateMariaDb *g_db = nullptr;
+
+class Service : public testing::Test {
+   protected:
+    static void SetUpTestSuite() {
+        g_db = new PrivateMariaDb;
+        if (!g_db->start()) {
+            delete g_db;
+            g_db = nullptr;
+        }
+    }
+    static void TearDownTestSuite() {
+        delete g_db;
+        g_db = nullptr;
+    }
+    void SetUp() override {
+        ASSERT_NE(g_db, nullptr) << "the private database did not start";
+        ASSERT_NE(env_.port, 0);
+        ASSERT_TRUE(g_db->writeCredentials(env_.credentialsPath()));
+    }
+    void startListening() {
+        ASSERT_TRUE(service_.start(env_));
+        ASSERT_TRUE(service_.waitForOutput(
+            "Server listening on Port " + std::to_string(env_.port) + "\n", START_MS))
+            << service_.output() << env_.log();
+    }
+    bool waitForLog(const std::string &text, int timeoutMs) {
+        for (int waited = 0; waited < timeoutMs; waited += 50) {
+            if (env_.log().find(text) != std::string::npos) return true;
+            usleep(50 * 1000);
+        }
+        return env_.log().find(text) != std::string::npos;
+    }
+
+    ServiceEnv env_;
+    ServiceProcess service_;
+};
+
+int connectTo(uint16_t port) {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Seconds of the stamp in front of the log line holding text; -1 if none.
+long stampOf(const std::string &log, const std::string &text) {
+    size_t at = log.find(text);
+    if (at == std::string::npos || at < 21) return -1;
+    std::string stamp = log.substr(at - 21, 19);
+    tm parts{};
+    if (!strptime(stamp.c_str(), "%Y-%m-%d %H:%M:%S", &parts)) return -1;
+    return static_cast<long>(timegm(&parts));
+}
+
+size_t count(const std::string &text, const std::string &what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+TEST_F(Service, ServesClientsAnswersPidAndStopsThroughKvsctl) {
+    startListening();
+    EXPECT_EQ(env_.log().find(BANNER_START), 21u) << env_.log();
+
+    // A client that sends nothing is dropped after its time limit; the next one is served.
+    int silent = connectTo(env_.port);
+    ASSERT_GE(silent, 0);
+    EXPECT_TRUE(service_.waitForOutput("Zeitueberschreitung der Anforderung (Error: 0)\n", 20000))
+        << service_.output();
+    close(silent);
+    int client = connectTo(env_.port);
+    ASSERT_GE(client, 0);
+    std::string request = "SCHEMA:ABC USER:ALLE PARM:4711 END\r\n";
+    ASSERT_EQ(send(client, request.data(), request.size(), 0),
+              static_cast<ssize_t>(request.size()));
+    EXPECT_TRUE(service_.waitForOutput(
+        "Clientanfrage empfangen! \nClientmessage: " + request + "! Bytes: 36\n", 20000))
+        << service_.output();
+    close(client);
+
+    // A second installation on the same pipes fails at the control pipe.
+    ServiceProcess second;
+    ASSERT_TRUE(second.start(env_));
+    EXPECT_EQ(second.waitExit(START_MS), 1);
+    EXPECT_NE(env_.log().find("Pipe \\\\.\\pipe\\KVSTGBSTR konnte nicht erstellt werden! Info: "),
+              std::string::npos);
+    EXPECT_NE(env_.log().find("Fehler bei der Erstellung der Kommunikationspipe zum JobStarter!\n"),
+              std::string::npos);
+    EXPECT_TRUE(service_.running());
+
+    // "pid" and, at once, "stop": the second must wait for the pipe to come back.
+    std::string out;
+    EXPECT_EQ(service_.runKvsctl("pid", &out), 0);
+    EXPECT_EQ(out, "0\n");
+    EXPECT_EQ(service_.runKvsctl("stop", &out), 0) << out;
+    EXPECT_EQ(service_.waitExit(20000), 0);
+
+    std::string log = env_.log();
+    EXPECT_EQ(count(log, STOP_MESSAGE), 1u) << log;
+    ASSERT_GE(log.size(), BANNER_END.size());
+    EXPECT_EQ(log.substr(log.size() - BANNER_END.size()), BANNER_END);
+    // Nothing of the shutdown before the five-second pause is over.
+    long stopped = stampOf(log, STOP_MESSAGE);
+    long ended = stampOf(log, BANNER_END);
+    ASSERT_GE(stopped, 0);
+    EXPECT_GE(ended - stopped, 5);
+}
+
+TEST_F(Service, StopSignalStopsLikeTheStopMessage) {
+    startListening();
+    ASSERT_EQ(kill(service_.pid(), SIGPIPE), 0);  // never ends the service
+    ASSERT_EQ(kill(service_.pid(), SIGTERM), 0);
+    EXPECT_EQ(service_.waitExit(20000), 0);
+    std::string log = env_.log();
+    EXPECT_EQ(count(log, SIGNAL_MESSAGE), 1u) << log;
+    EXPECT_EQ(log.find(STOP_MESSAGE), std::string::npos);
+    EXPECT_EQ(log.find("Fehler beim Warten"), std::string::npos);
+    ASSERT_GE(log.size(), BANNER_END.size());
+    EXPECT_EQ(log.substr(log.size() - BANNER_END.size()), BANNER_END);
+    EXPECT_GE(stampOf(log, BANNER_END) - stampOf(log, SIGNAL_MESSAGE), 5);
+}
+
+TEST_F(Service, TakenPortEndsTheStartUp) {
+    int occupant = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(env_.port);
+    addr.sin_addr.s_addr = htonl(INADDR_ANY);
+    ASSERT_EQ(bind(occupant, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
+    ASSERT_EQ(listen(occupant, 1), 0);
+
+    ASSERT_TRUE(service_.start(env_));
+    EXPECT_EQ(service_.waitExit(START_MS), 1);
+    close(occupant);
+    std::string log = env_.log();
+    EXPECT_NE(log.find("  Fehler Serversocket an Port " + std::to_string(env_.port) +
+                       " erzeugen. 10048\n"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(log.find(BANNER_END), std::string::npos);
+    EXPECT_EQ(service_.output().find("Server listening"), std::string::npos);
+}
+
+TEST_F(Service, WrongPasswordEndsAfterTheStartBanner) {
+    ASSERT_TRUE(g_db->writeCredentials(env_.credentialsPath(), "MYSQL", "falsch"));
+    ASSERT_TRUE(service_.start(env_));
+    EXPECT_EQ(service_.waitExit(START_MS), 1);
+    std::string log = env_.log();
+    ASSERT_EQ(log.find(BANNER_START), 21u) << log;
+    size_t after = 21 + BANNER_START.size();
+    ASSERT_GE(log.size(), after + 21);
+    EXPECT_EQ(log.substr(after + 21), "- Verbindung zur Datenbank fehlgeschlagen, Fehler : -1\n");
+}
+
+// kvsctl needs no database: these run against no service at all.
+TEST(Kvsctl, ReportsAMissingServiceAndBadArguments) {
+    ServiceEnv env;
+    ServiceProcess none;  // never started: kvsctl gets this process's environment
+    ASSERT_EQ(setenv("KVS_IPC_DIR", env.ipcDir.c_str(), 1), 0);
+    ASSERT_EQ(setenv("KVS_PORT", std::to_string(env.port).c_str(), 1), 0);
+    std::string out;
+    EXPECT_EQ(none.runKvsctl("stop", &out), 1);
+    EXPECT_NE(out.find("no KVSTGBSTR service is running"), std::string::npos) << out;
+    EXPECT_EQ(none.runKvsctl("pid", &out), 1);
+    EXPECT_EQ(none.runKvsctl("", &out), 2);
+    EXPECT_NE(out.find("usage: kvsctl"), std::string::npos);
+    EXPECT_EQ(none.runKvsctl("halt", &out), 2);
+    EXPECT_EQ(none.runKvsctl("stop now", &out), 2);
+}
+
+}  // namespace
