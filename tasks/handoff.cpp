@@ -1,3 +1,134 @@
-// Stand-in until the hand-off lands.
+// The hand-off of one parameter number to a task's worker: pulse the
+// worker's event, write the digits into its pipe, wait for the event.
 #include "tasks/handoff.h"
-int workTask(TaskRecord *) { return 0; }
+
+#include <cstring>
+
+#include "common/text.h"
+#include "log/log.h"
+#include "platform/event.h"
+#include "platform/pipe.h"
+#include "platform/process.h"
+
+static_assert(HANDOFF_PIPE_PATH_SIZE == 64, "the pipe path holds 63 characters");
+static_assert(sizeof("\\\\.\\pipe\\") - 1 + HANDOFF_MAX_PIPE_NAME == HANDOFF_PIPE_PATH_SIZE - 1,
+              "prefix and the longest pipe name fill the path exactly");
+
+enum { HANDOFF_DIGITS_SIZE = 12 };  // "-2147483648" and NUL
+
+// Builds "\\.\pipe\JOBURV". A name that does not fit is refused rather than
+// cut: a cut name would reach another worker's pipe or none at all.
+static int buildPipePath(const TaskRecord *task, char (&path)[HANDOFF_PIPE_PATH_SIZE]) {
+    if (strlen(task->JOBURV) > HANDOFF_MAX_PIPE_NAME) {
+        writeLogf("Pipename zu lang! Task: %s\n", task->JOBUSR);
+        return 0;
+    }
+    kvsFormat(path, sizeof path, "\\\\.\\pipe\\%s", task->JOBURV);
+    return 1;
+}
+
+// Opens the pipe unless the connection of an earlier hand-off is still held.
+static int ensurePipeOpen(TaskRecord *task, const char *path) {
+    if (platHandleOpen(task->pipeHandle)) return 1;
+    int result = PLAT_PIPE_ERROR;
+    task->pipeHandle = platPipeOpen(path, &result);
+    if (platHandleOpen(task->pipeHandle)) return 1;
+    task->pipeHandle = PLAT_INVALID_HANDLE;
+    return 0;
+}
+
+static void dropPipe(TaskRecord *task) {
+    if (platHandleOpen(task->pipeHandle)) platCloseHandle(task->pipeHandle);
+    task->pipeHandle = PLAT_INVALID_HANDLE;
+}
+
+// One write of exactly the digits. A failed write means the connection is
+// dead (typically the worker was restarted): drop it so the next hand-off
+// opens the new worker's pipe.
+static int writeDigits(TaskRecord *task, const char *digits) {
+    size_t length = strlen(digits);
+    size_t written = 0;
+    int result = platPipeWrite(task->pipeHandle, digits, length, &written);
+    if (result == PLAT_PIPE_OK && written == length) return 1;
+    dropPipe(task);
+    return 0;
+}
+
+static void logWaitFailure(const TaskRecord *task, const char *text) {
+    writeLogf("Fehler WaitForSingleObject! Task: %s Fehler: %s\n", task->JOBUSR, text);
+}
+
+static void logWaitError(const TaskRecord *task, uint32_t code) {
+    char text[LOG_LINE_SIZE];
+    platErrorText(code, 1, text, sizeof text);
+    logWaitFailure(task, text);
+}
+
+// The system's reason why the worker cannot be reached any more: opening the
+// vanished process leaves it in platLastError(). A task without a known
+// worker has no system error to show.
+static void logWorkerGone(const TaskRecord *task) {
+    if (task->jobPid == 0) {
+        logWaitFailure(task, "No Info");
+        return;
+    }
+    PlatHandle process = platProcessOpen(task->jobPid);
+    if (platHandleOpen(process)) platCloseHandle(process);
+    logWaitError(task, platLastError());
+}
+
+// Waits for the worker's end signal. A live worker is waited for without
+// limit; between slices the worker process is looked at, so one that died
+// mid-work ends the wait instead of holding the service for ever. The
+// connection to a dead worker's pipe is dropped with it, so the hand-off
+// after the restart reaches the new worker at once.
+static int waitForWorker(TaskRecord *task, PlatHandle event) {
+    for (;;) {
+        int result = platEventWait(event, HANDOFF_WAIT_SLICE_MS);
+        if (result == PLAT_WAIT_SIGNALED) return 1;
+        if (result != PLAT_WAIT_TIMEOUT) {
+            logWaitError(task, platLastError());
+            return 0;
+        }
+        if (task->jobPid == 0 || !platProcessAlive(task->jobPid)) {
+            // The worker may have signalled just before it ended.
+            if (platEventWait(event, 0) == PLAT_WAIT_SIGNALED) return 1;
+            logWorkerGone(task);
+            dropPipe(task);
+            return 0;
+        }
+    }
+}
+
+// Everything after the event is open; the caller closes the event.
+static int handOver(TaskRecord *task, const char *path, PlatHandle event) {
+    platEventPulse(event);
+    if (!ensurePipeOpen(task, path)) return 0;
+
+    char digits[HANDOFF_DIGITS_SIZE];
+    kvsFormat(digits, sizeof digits, "%d", task->parmKey);
+    writeLogf("Pipe %s open ok! Buffer: %s\n", path, digits);
+    if (!writeDigits(task, digits)) return 0;
+    writeLogf("Message mit ParmKey an DEV gesendet: %s!\n", digits);
+
+    if (!waitForWorker(task, event)) return 0;
+    writeLog("Ende-Info vom DEV erhalten!\n");
+    return 1;
+}
+
+int workTask(TaskRecord *task) {
+    char path[HANDOFF_PIPE_PATH_SIZE];
+    if (!buildPipePath(task, path)) return 0;
+    writeLogf("Beginn workTask! Pipename: %s\n", path);
+
+    // The event is opened afresh for every hand-off: a restarted worker has
+    // created a new one under the same name.
+    PlatHandle event = platEventOpen(task->JOBUSR);
+    if (!platHandleOpen(event)) {
+        writeLogf("OpenEvent: Fehler Event %s!\n", task->JOBUSR);
+        return 0;
+    }
+    int done = handOver(task, path, event);
+    platCloseHandle(event);
+    return done;
+}

@@ -1,0 +1,439 @@
+// Client requests against the real service, its real workers and a private
+// database: the reply block on the wire, the log lines in order, the console
+// lines, and how failed hand-offs are recovered.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/event.h"
+#include "platform/handle.h"
+#include "tests/support/mariadb.h"
+#include "tests/support/service_run.h"
+
+namespace {
+
+const int START_WAIT_MS = 60000;
+const int REPLY_WAIT_MS = 60000;
+
+PrivateMariaDb *g_db = nullptr;
+
+class DatabaseEnvironment : public ::testing::Environment {
+   public:
+    void SetUp() override {
+        g_db = new PrivateMariaDb();
+        ASSERT_TRUE(g_db->start());
+    }
+    void TearDown() override {
+        delete g_db;
+        g_db = nullptr;
+    }
+};
+
+const ::testing::Environment *const g_dbEnvironment =
+    ::testing::AddGlobalTestEnvironment(new DatabaseEnvironment);
+
+// Connects, sends the bytes in one write (none for an empty text) and reads
+// until the service closes the connection. Everything received is returned.
+std::string exchange(uint16_t port, const std::string &request) {
+    int s = socket(AF_INET, SOCK_STREAM, 0);
+    if (s < 0) return "<no socket>";
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(s, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
+        close(s);
+        return "<no connection>";
+    }
+    if (!request.empty() && send(s, request.data(), request.size(), MSG_NOSIGNAL) < 0) {
+        close(s);
+        return "<not sent>";
+    }
+    std::string reply;
+    for (;;) {
+        pollfd p{s, POLLIN, 0};
+        if (poll(&p, 1, REPLY_WAIT_MS) != 1) break;
+        char buffer[1024];
+        ssize_t got = recv(s, buffer, sizeof buffer, 0);
+        if (got <= 0) break;
+        reply.append(buffer, static_cast<size_t>(got));
+    }
+    close(s);
+    return reply;
+}
+
+std::string replyBlock(const std::string &text) {
+    std::string block = text;
+    block.resize(512, '\0');
+    return block;
+}
+
+// The log's messages from byte offset on, each without its time stamp.
+std::vector<std::string> logLinesFrom(const std::string &log, size_t offset) {
+    std::vector<std::string> lines;
+    std::istringstream in(log.substr(offset < log.size() ? offset : log.size()));
+    std::string line;
+    while (std::getline(in, line)) {
+        bool stamped = line.size() >= 21 && line[4] == '-' && line[10] == ' ' && line[19] == ' ';
+        lines.push_back(stamped ? line.substr(21) : line);
+    }
+    return lines;
+}
+
+bool waitFor(const std::function<bool()> &condition, int timeoutMs) {
+    for (int waited = 0; waited < timeoutMs; waited += 50) {
+        if (condition()) return true;
+        usleep(50 * 1000);
+    }
+    return condition();
+}
+
+size_t countOf(const std::string &text, const std::string &part) {
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        count++;
+    return count;
+}
+
+// A killed process holds its pipe and event until it has really ended:
+// gone, or a zombie waiting for its parent (the service) to reap it.
+bool waitForEnd(int pid) {
+    return waitFor(
+        [pid] {
+            std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
+            size_t close = stat.rfind(')');
+            return stat.empty() || (close != std::string::npos && close + 2 < stat.size() &&
+                                    stat[close + 2] == 'Z');
+        },
+        REPLY_WAIT_MS);
+}
+
+std::string binary(const char *envName, const char *name) {
+    const char *dir = getenv(envName);
+    return std::string(dir != nullptr ? dir : ".") + "/" + name;
+}
+
+// A job row of type "06" that start-up keeps (empty JOBNAM) and starts.
+bool insertJob(const std::string &ke2, const std::string &cmd, const std::string &urv,
+               const std::string &usr) {
+    return g_db->exec(
+        "INSERT INTO KVSYSTEM.KVS500JOB (JOBDA1, JOBKE2, JOBURV, JOBCMD, JOBRTY, JOBUSR, JOBMRT, "
+        "JOBSTV) VALUES ('19990101000000', '" +
+        ke2 + "', '" + urv + "', '" + cmd + "', '06', '" + usr + "', 0, 0)");
+}
+
+// One service run shared by the cases of a suite: starting and stopping
+// costs seconds (the shutdown pause alone is five).
+struct ServiceRun {
+    ServiceEnv env;
+    ServiceProcess service;
+
+    bool start(const std::vector<std::string> &extraEnv) {
+        if (!g_db->writeCredentials(env.credentialsPath())) return false;
+        setenv("KVS_IPC_DIR", env.ipcDir.c_str(), 1);  // to look at the workers' events
+        return service.start(env, extraEnv) &&
+               service.waitForOutput("Server listening on Port", START_WAIT_MS);
+    }
+
+    // Stops the service; a sanitizer report in its output (sanitizer
+    // builds) fails the run.
+    void finish() {
+        EXPECT_TRUE(service.stop());
+        std::string output = service.output();
+        EXPECT_EQ(std::string::npos, output.find("Sanitizer")) << output;
+        EXPECT_EQ(std::string::npos, output.find("runtime error")) << output;
+    }
+
+    // Sends a request and returns the log lines it caused once the reply or
+    // the close arrived.
+    std::vector<std::string> request(const std::string &text, std::string *reply) {
+        size_t offset = env.log().size();
+        *reply = exchange(env.port, text);
+        return logLinesFrom(env.log(), offset);
+    }
+
+    std::string workerPid(const std::string &ke2) {
+        std::string pid =
+            g_db->query("SELECT JOBNUM FROM KVSYSTEM.KVS500JOB WHERE JOBKE2 = '" + ke2 + "'");
+        while (!pid.empty() && (pid.back() == '\n' || pid.back() == '\r')) pid.pop_back();
+        return pid;
+    }
+
+    // A (re)started worker creates its event first and its pipe right after.
+    bool waitForEvent(const std::string &name) {
+        return waitFor(
+            [&] {
+                PlatHandle event = platEventOpen(name.c_str());
+                if (!platHandleOpen(event)) return false;
+                platCloseHandle(event);
+                usleep(200 * 1000);
+                return true;
+            },
+            START_WAIT_MS);
+    }
+};
+
+// The log lines of one successful hand-off.
+std::vector<std::string> handOff(const std::string &pipe, const std::string &digits) {
+    return {"Beginn workTask! Pipename: \\\\.\\pipe\\" + pipe,
+            "Pipe \\\\.\\pipe\\" + pipe + " open ok! Buffer: " + digits,
+            "Message mit ParmKey an DEV gesendet: " + digits + "!", "Ende-Info vom DEV erhalten!"};
+}
+
+std::vector<std::string> concat(std::vector<std::vector<std::string>> parts) {
+    std::vector<std::string> all;
+    for (auto &part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+// ---- one run: answers, malformed requests, two tasks per key, recovery ----
+
+class Requests : public ::testing::Test {
+   protected:
+    static ServiceRun *run;
+
+    static void SetUpTestSuite() {
+        g_db->exec("DELETE FROM KVSYSTEM.KVS500JOB");
+        g_db->exec("DELETE FROM KVSYSTEM.KVS112MND");
+        ASSERT_TRUE(g_db->addTenant("ABC", 10));
+        ASSERT_TRUE(g_db->addTenant("DUO", 10));
+        ASSERT_TRUE(g_db->addTenant("NOE", 10));
+        // DUO#ALLE gets a second task before the worker's own (slot order
+        // follows JOBDA1): its twin shares the event and has its own pipe.
+        // DUO#KORR gets a first task whose pipe never exists.
+        ASSERT_TRUE(insertJob("TWIN:DUO#ALLE",
+                              binary("KVS_TEST_BIN_DIR", "requests_twin") + " DUO#ALLE DUO#TWIN",
+                              "DUO#TWIN", "DUO#ALLE"));
+        ASSERT_TRUE(insertJob("SLEEP:DUO#KORR", "sleep 600", "DUO#NOPIPE", "DUO#KORR"));
+        run = new ServiceRun();
+        ASSERT_TRUE(run->start({"KVS_WORKER_NO_EVENT=1", "KVS_WORKER_ONLY=NOE#ALLE"}))
+            << run->service.output();
+    }
+
+    static void TearDownTestSuite() {
+        run->finish();
+        delete run;
+        run = nullptr;
+    }
+};
+ServiceRun *Requests::run = nullptr;
+
+TEST_F(Requests, WorkedExampleByteForByte) {
+    std::string reply;
+    std::vector<std::string> log = run->request("SCHEMA:ABC USER:ALLE PARM:4711 END\r\n", &reply);
+    EXPECT_EQ(replyBlock("OK:4711 END"), reply);
+    std::vector<std::string> expected =
+        concat({{"Read Kvs001Prm: PrmKey: 4711 User: ABC#ALLE!", "Task aktivieren: ABC#ALLE!"},
+                handOff("ABC#ALLE", "4711"),
+                {"Ende Nachricht Client senden!"}});
+    EXPECT_EQ(expected, log);
+    EXPECT_TRUE(
+        run->service.waitForOutput("Client geantwortet: OK:4711 END! Bytes: 512\nClientanfrage "
+                                   "beendet: Socket geschlossen! \n\n",
+                                   REPLY_WAIT_MS))
+        << run->service.output();
+    EXPECT_NE(std::string::npos, run->service.output().find("DEV ABC#ALLE 4711\n"));
+}
+
+TEST_F(Requests, NumbersReachTheWorkerOverTheKeptConnection) {
+    // The pipe has a single instance, held by the connection of the first
+    // hand-off: only a hand-off that writes to that connection succeeds.
+    std::string reply;
+    std::vector<std::string> log = run->request("SCHEMA:ABC USER:ALLE PARM:abc END", &reply);
+    EXPECT_EQ(replyBlock("OK:0 END"), reply);
+    EXPECT_EQ(concat({{"Read Kvs001Prm: PrmKey: 0 User: ABC#ALLE!", "Task aktivieren: ABC#ALLE!"},
+                      handOff("ABC#ALLE", "0"),
+                      {"Ende Nachricht Client senden!"}}),
+              log);
+
+    run->request("SCHEMA:ABC USER:ALLE PARM:-5 END", &reply);
+    EXPECT_EQ(replyBlock("OK:-5 END"), reply);
+    EXPECT_TRUE(run->service.waitForOutput("DEV ABC#ALLE -5\n", REPLY_WAIT_MS));
+}
+
+TEST_F(Requests, MalformedRequestsAreClosedWithoutReply) {
+    const char *requests[] = {"schema:ABC user:ALLE parm:1 end", "SCHEMA:ABC PARM:1 END\n",
+                              "SCHEMA:ABCDEFGHIJKLMNOPQRSTU USER:ALLE PARM:1 END",
+                              "SCHEMA:ABC PARM:1 USER:ALLE END"};
+    for (const char *text : requests) {
+        SCOPED_TRACE(text);
+        std::string reply;
+        std::vector<std::string> log = run->request(text, &reply);
+        EXPECT_EQ("", reply);
+        EXPECT_EQ(std::vector<std::string>{"Parameter k\xF6nnen nicht verarbeitet werden!"}, log);
+    }
+}
+
+TEST_F(Requests, KeyWithoutTaskIsClosedWithoutReply) {
+    std::string reply;
+    std::vector<std::string> log = run->request("SCHEMA:ABC  USER:ALLE PARM:1 END", &reply);
+    EXPECT_EQ("", reply);
+    EXPECT_EQ(std::vector<std::string>{"Read Kvs001Prm: PrmKey: 1 User: ABC #ALLE!"}, log);
+}
+
+TEST_F(Requests, TwoTasksWithOneKeyBothGetTheNumberAndTheClientOneReply) {
+    size_t answered = countOf(run->service.output(), "Client geantwortet");
+    size_t offset = run->env.log().size();
+    std::string reply = exchange(run->env.port, "SCHEMA:DUO USER:ALLE PARM:77 END");
+    EXPECT_EQ(replyBlock("OK:77 END"), reply);
+    // The second hand-off runs after the reply has gone.
+    ASSERT_TRUE(waitFor([&] { return countOf(run->env.log().substr(offset), "Ende-Info") == 2; },
+                        REPLY_WAIT_MS));
+    EXPECT_EQ(concat({{"Read Kvs001Prm: PrmKey: 77 User: DUO#ALLE!", "Task aktivieren: DUO#ALLE!"},
+                      handOff("DUO#TWIN", "77"),
+                      {"Ende Nachricht Client senden!", "Task aktivieren: DUO#ALLE!"},
+                      handOff("DUO#ALLE", "77")}),
+              logLinesFrom(run->env.log(), offset));
+    std::string output = run->service.output();
+    size_t twin = output.find("TWIN DUO#TWIN 77\n");
+    size_t worker = output.find("DEV DUO#ALLE 77\n");
+    EXPECT_NE(std::string::npos, twin);
+    EXPECT_NE(std::string::npos, worker);
+    EXPECT_LT(twin, worker);
+    EXPECT_EQ(answered + 1, countOf(output, "Client geantwortet"));
+}
+
+TEST_F(Requests, FirstTaskFailsAndTheSecondAnswers) {
+    std::string reply;
+    std::vector<std::string> log = run->request("SCHEMA:DUO USER:KORR PARM:5 END", &reply);
+    EXPECT_EQ(replyBlock("OK:5 END"), reply);
+    // The first task's worker ("sleep") is alive: checkTask leaves it be.
+    EXPECT_EQ(concat({{"Read Kvs001Prm: PrmKey: 5 User: DUO#KORR!", "Task aktivieren: DUO#KORR!",
+                       "Beginn workTask! Pipename: \\\\.\\pipe\\DUO#NOPIPE", "Fehler workTask()!",
+                       "Task aktivieren: DUO#KORR!"},
+                      handOff("DUO#KORR", "5"),
+                      {"Ende Nachricht Client senden!"}}),
+              log);
+}
+
+TEST_F(Requests, WorkerWithoutEventFailsBeforeThePipe) {
+    std::string reply;
+    std::vector<std::string> log = run->request("SCHEMA:NOE USER:ALLE PARM:3 END", &reply);
+    EXPECT_EQ("", reply);
+    EXPECT_EQ((std::vector<std::string>{"Read Kvs001Prm: PrmKey: 3 User: NOE#ALLE!",
+                                        "Task aktivieren: NOE#ALLE!",
+                                        "Beginn workTask! Pipename: \\\\.\\pipe\\NOE#ALLE",
+                                        "OpenEvent: Fehler Event NOE#ALLE!", "Fehler workTask()!"}),
+              log);
+}
+
+TEST_F(Requests, RestartedWorkerIsReachedAfterOneFailedWrite) {
+    std::string reply;
+    run->request("SCHEMA:ABC USER:KORR PARM:1 END", &reply);
+    ASSERT_EQ(replyBlock("OK:1 END"), reply);
+    std::string oldPid = run->workerPid("DEV:ABC#KORR");
+    ASSERT_FALSE(oldPid.empty());
+    ASSERT_EQ(0, kill(atoi(oldPid.c_str()), SIGKILL));
+    ASSERT_TRUE(waitForEnd(atoi(oldPid.c_str())));
+
+    // The dead worker's event is gone: the hand-off fails at once, and
+    // checkTask starts a new worker.
+    std::vector<std::string> log = run->request("SCHEMA:ABC USER:KORR PARM:2 END", &reply);
+    EXPECT_EQ("", reply);
+    ASSERT_GE(log.size(), 5u);
+    EXPECT_EQ("OpenEvent: Fehler Event ABC#KORR!", log[3]);
+    EXPECT_EQ("Fehler workTask()!", log[4]);
+    std::string newPid = run->workerPid("DEV:ABC#KORR");
+    EXPECT_NE(oldPid, newPid);
+    ASSERT_TRUE(run->waitForEvent("ABC#KORR"));
+
+    // The connection to the old pipe is still held: the write fails.
+    log = run->request("SCHEMA:ABC USER:KORR PARM:3 END", &reply);
+    EXPECT_EQ("", reply);
+    EXPECT_EQ((std::vector<std::string>{
+                  "Read Kvs001Prm: PrmKey: 3 User: ABC#KORR!", "Task aktivieren: ABC#KORR!",
+                  "Beginn workTask! Pipename: \\\\.\\pipe\\ABC#KORR",
+                  "Pipe \\\\.\\pipe\\ABC#KORR open ok! Buffer: 3", "Fehler workTask()!"}),
+              log);
+
+    // The next hand-off opens the new worker's pipe.
+    run->request("SCHEMA:ABC USER:KORR PARM:4 END", &reply);
+    EXPECT_EQ(replyBlock("OK:4 END"), reply);
+    EXPECT_EQ(newPid, run->workerPid("DEV:ABC#KORR"));
+}
+
+TEST_F(Requests, SilentClientIsDroppedAndTheServiceGoesOn) {
+    EXPECT_EQ("", exchange(run->env.port, ""));
+    EXPECT_TRUE(run->service.waitForOutput("Zeitueberschreitung der Anforderung (Error: 0)",
+                                           REPLY_WAIT_MS));
+    std::string reply;
+    run->request("SCHEMA:ABC USER:ALLE PARM:8 END", &reply);
+    EXPECT_EQ(replyBlock("OK:8 END"), reply);
+}
+
+TEST_F(Requests, KvsreqPrintsTheReplyAndTellsOutcomes) {
+    std::string out;
+    std::string kvsreq = binary("KVS_BIN_DIR", "kvsreq");
+    std::string port = std::to_string(run->env.port);
+    auto runTool = [&](const std::string &args, std::string *output) {
+        std::string command = kvsreq + " --port " + port + " " + args + " 2>&1";
+        FILE *pipe = popen(command.c_str(), "r");
+        if (pipe == nullptr) return -1;
+        char buffer[256];
+        output->clear();
+        while (fgets(buffer, sizeof buffer, pipe) != nullptr) *output += buffer;
+        int status = pclose(pipe);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    EXPECT_EQ(0, runTool("ABC ALLE 4712", &out));
+    EXPECT_EQ("OK:4712 END\n", out);
+    EXPECT_EQ(1, runTool("ABC NOSUCH 1", &out));
+    EXPECT_EQ(2, runTool("ABC ALLE", &out));
+    EXPECT_EQ(2, runTool("--port 1 ABC ALLE 1", &out));
+}
+
+// ---- a second run: a worker that dies while it works ----
+
+class CrashingWorker : public ::testing::Test {
+   protected:
+    static ServiceRun *run;
+
+    static void SetUpTestSuite() {
+        g_db->exec("DELETE FROM KVSYSTEM.KVS500JOB");
+        g_db->exec("DELETE FROM KVSYSTEM.KVS112MND");
+        ASSERT_TRUE(g_db->addTenant("ABC", 10));
+        run = new ServiceRun();
+        ASSERT_TRUE(run->start({"KVS_WORKER_CRASH_AFTER=1", "KVS_WORKER_ONLY=ABC#ALLE"}))
+            << run->service.output();
+    }
+
+    static void TearDownTestSuite() {
+        run->finish();
+        delete run;
+        run = nullptr;
+    }
+};
+ServiceRun *CrashingWorker::run = nullptr;
+
+TEST_F(CrashingWorker, NoLongerHoldsTheService) {
+    std::string oldPid = run->workerPid("DEV:ABC#ALLE");
+    std::string reply;
+    std::vector<std::string> log = run->request("SCHEMA:ABC USER:ALLE PARM:9 END", &reply);
+    EXPECT_EQ("", reply);
+    ASSERT_GE(log.size(), 7u);
+    EXPECT_EQ("Message mit ParmKey an DEV gesendet: 9!", log[4]);
+    EXPECT_EQ("Fehler WaitForSingleObject! Task: ABC#ALLE Fehler: No such process", log[5]);
+    EXPECT_EQ("Fehler workTask()!", log[6]);
+    // checkTask found the worker gone and started a new one.
+    EXPECT_NE(oldPid, run->workerPid("DEV:ABC#ALLE"));
+    EXPECT_EQ(2u, countOf(run->env.log(),
+                          "Start PGM: dev_mysql.exe Cmd: DEV_MYSQL.EXE ../files/A107.ini "
+                          "USER:ABC#ALLE\n"));
+
+    run->request("SCHEMA:ABC USER:KORR PARM:10 END", &reply);
+    EXPECT_EQ(replyBlock("OK:10 END"), reply);
+}
+
+}  // namespace
