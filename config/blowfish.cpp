@@ -16,41 +16,32 @@ static uint32_t roundF(const BlowfishState *state, uint32_t x) {
     return ((state->S[0][a] + state->S[1][b]) ^ state->S[2][c]) + state->S[3][d];
 }
 
-void encipherBlock(const BlowfishState *state, uint32_t *left, uint32_t *right) {
+// Sixteen Feistel rounds; deciphering runs the P-array backwards. The loop's
+// last exchange is undone before the output whitening.
+static void runRounds(const BlowfishState *state, uint32_t *left, uint32_t *right, int backwards) {
     uint32_t l = *left, r = *right;
-    for (int i = 0; i < ROUNDS; i++) {
-        l ^= state->P[i];
+    for (int round = 0; round < ROUNDS; round++) {
+        l ^= state->P[backwards ? ROUNDS + 1 - round : round];
         r ^= roundF(state, l);
         uint32_t t = l;
         l = r;
         r = t;
     }
-    // The loop's last exchange is undone before the output whitening.
     uint32_t t = l;
     l = r;
     r = t;
-    r ^= state->P[16];
-    l ^= state->P[17];
+    r ^= state->P[backwards ? 1 : ROUNDS];
+    l ^= state->P[backwards ? 0 : ROUNDS + 1];
     *left = l;
     *right = r;
 }
 
+void encipherBlock(const BlowfishState *state, uint32_t *left, uint32_t *right) {
+    runRounds(state, left, right, 0);
+}
+
 void decipherBlock(const BlowfishState *state, uint32_t *left, uint32_t *right) {
-    uint32_t l = *left, r = *right;
-    for (int i = ROUNDS + 1; i > 1; i--) {
-        l ^= state->P[i];
-        r ^= roundF(state, l);
-        uint32_t t = l;
-        l = r;
-        r = t;
-    }
-    uint32_t t = l;
-    l = r;
-    r = t;
-    r ^= state->P[1];
-    l ^= state->P[0];
-    *left = l;
-    *right = r;
+    runRounds(state, left, right, 1);
 }
 
 // The next four key bytes, most significant first, the key repeated
