@@ -40,10 +40,18 @@ static void answerPid(const char *pipeName) {
     }
 }
 
-int pollControlPipe(const char *pipeName) {
+ControlAction decideControlMessage(const char *bytes, size_t count) {
     // One byte more than is read, so the text is always terminated.
-    char buffer[CONTROL_READ_SIZE + 1];
-    memset(buffer, 0, sizeof buffer);
+    char text[CONTROL_READ_SIZE + 1];
+    const size_t readSize = CONTROL_READ_SIZE;
+    kvsCopyN(text, sizeof text, bytes, count < readSize ? count : readSize);
+    if (strcmp(text, "*END") == 0) return CONTROL_STOP;
+    if (strcmp(text, "*PID") == 0) return CONTROL_ANSWER_PID;
+    return CONTROL_IGNORE;
+}
+
+int pollControlPipe(const char *pipeName) {
+    char buffer[CONTROL_READ_SIZE];
     size_t got = 0;
     int rc = platPipeRead(s_pipe, buffer, CONTROL_READ_SIZE, &got);
     if (rc == PLAT_PIPE_BROKEN) {
@@ -53,14 +61,14 @@ int pollControlPipe(const char *pipeName) {
             return 0;
         }
     }
-    if (rc != PLAT_PIPE_OK) memset(buffer, 0, sizeof buffer);
+    // After a failed read nothing was received.
+    if (rc != PLAT_PIPE_OK) got = 0;
 
-    // Compared as terminated text: "*END" followed by a NUL stops, "*END"
-    // followed by any other byte does not.
-    if (strcmp(buffer, "*END") == 0) {
+    ControlAction action = decideControlMessage(buffer, got);
+    if (action == CONTROL_STOP) {
         writeLogf("Endenachricht aus Pipe %s empfangen!\n", pipeName);
         return 0;
     }
-    if (strcmp(buffer, "*PID") == 0) answerPid(pipeName);
+    if (action == CONTROL_ANSWER_PID) answerPid(pipeName);
     return 1;
 }

@@ -11,6 +11,7 @@
 #include "platform/clock.h"
 #include "platform/event.h"
 #include "platform/handle.h"
+#include "platform/lifetime.h"
 #include "platform/pipe.h"
 #include "platform/signals.h"
 #include "worker/options.h"
@@ -124,6 +125,11 @@ int main(int argc, char **argv) {
     }
     readWorkerEnvironment(&options);
     platStopSignalsInstall();
+    // The service never stops its workers when it crashes; a worker left
+    // behind would go on holding its key and take the hand-offs meant for the
+    // worker that the next service starts. So a worker ends, as on "kill",
+    // when the process that started it ends.
+    if (!platEndWithParent()) return EXIT_STOPPED;
     WorkerLink link;
     if (!openLink(&options, &link)) return EXIT_FAILED;
     int status = serve(&options, &link);
