@@ -58,7 +58,9 @@ struct SplitLine {
 };
 
 // The child starts clean: default signal dispositions, nothing blocked, and
-// no descriptor beyond the standard three, whoever opened it.
+// no descriptor beyond the standard three, whoever opened it. It gets a
+// process group of its own, so a Ctrl-C on the service's terminal reaches
+// the service alone, which then checks and stops its workers in order.
 static int spawn(char **words, pid_t *child) {
     posix_spawnattr_t attr;
     posix_spawn_file_actions_t actions;
@@ -66,7 +68,9 @@ static int spawn(char **words, pid_t *child) {
     sigfillset(&all);
     sigemptyset(&none);
     posix_spawnattr_init(&attr);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    posix_spawnattr_setflags(&attr,
+                             POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attr, 0);
     posix_spawnattr_setsigdefault(&attr, &all);
     posix_spawnattr_setsigmask(&attr, &none);
     posix_spawn_file_actions_init(&actions);
