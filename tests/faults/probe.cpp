@@ -1,8 +1,5 @@
 #include "tests/faults/probe.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -11,39 +8,12 @@
 #include <fstream>
 #include <sstream>
 
+#include "tests/support/tcp_client.h"
 #include "tests/support/tempdir.h"
 
 namespace {
 
 const int REPLY_WAIT_MS = 60000;
-
-int connectTo(uint16_t port) {
-    int s = socket(AF_INET, SOCK_STREAM, 0);
-    if (s < 0) return -1;
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(s, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
-        close(s);
-        return -1;
-    }
-    return s;
-}
-
-// Reads until the peer closes (or resets) the connection.
-std::string readToEnd(int s) {
-    std::string received;
-    for (;;) {
-        pollfd p{s, POLLIN, 0};
-        if (poll(&p, 1, REPLY_WAIT_MS) != 1) break;
-        char buffer[1024];
-        ssize_t got = recv(s, buffer, sizeof buffer, 0);
-        if (got <= 0) break;
-        received.append(buffer, static_cast<size_t>(got));
-    }
-    return received;
-}
 
 // The fields of /proc/PID/stat after the command name: state, ppid, ...
 std::vector<std::string> statFields(int pid) {
@@ -68,15 +38,7 @@ std::string lastArgument(int pid) {
 }  // namespace
 
 std::string converse(uint16_t port, const std::string &request) {
-    int s = connectTo(port);
-    if (s < 0) return "<no connection>";
-    if (!request.empty() && send(s, request.data(), request.size(), MSG_NOSIGNAL) < 0) {
-        close(s);
-        return "<not sent>";
-    }
-    std::string reply = readToEnd(s);
-    close(s);
-    return reply;
+    return tcpExchange(port, request, REPLY_WAIT_MS);
 }
 
 std::string replyBlock(const std::string &text) {
@@ -86,16 +48,16 @@ std::string replyBlock(const std::string &text) {
 }
 
 bool connectAndClose(uint16_t port) {
-    int s = connectTo(port);
+    int s = tcpConnectLoopback(port);
     if (s < 0) return false;
     close(s);
     return true;
 }
 
 bool connectAndStaySilent(uint16_t port) {
-    int s = connectTo(port);
+    int s = tcpConnectLoopback(port);
     if (s < 0) return false;
-    std::string received = readToEnd(s);
+    std::string received = tcpReadToEnd(s, REPLY_WAIT_MS);
     close(s);
     return received.empty();
 }

@@ -12,21 +12,11 @@
 #include <string>
 
 #include "net/port.h"
+#include "tests/support/tcp_client.h"
 
 namespace {
 
-int connectTo(uint16_t port) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
+
 
 void sendAll(int fd, const std::string &bytes) {
     ASSERT_EQ(send(fd, bytes.data(), bytes.size(), 0), static_cast<ssize_t>(bytes.size()));
@@ -39,7 +29,7 @@ class Connection : public testing::Test {
         int32_t error = -1;
         listener_ = sockListen(&port_, &error);
         ASSERT_NE(listener_, nullptr) << error;
-        peer_ = connectTo(port_);
+        peer_ = tcpConnectLoopback(port_);
         ASSERT_GE(peer_, 0);
         client_ = sockAccept(listener_, 10, &error);
         ASSERT_NE(client_, nullptr) << error;

@@ -1,10 +1,7 @@
 // Client requests against the real service, its real workers and a private
 // database: the reply block on the wire, the log lines in order, the console
 // lines, and how failed hand-offs are recovered.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -19,6 +16,7 @@
 
 #include "platform/event.h"
 #include "platform/handle.h"
+#include "tests/support/tcp_client.h"
 #include "tests/support/mariadb.h"
 #include "tests/support/service_run.h"
 
@@ -44,34 +42,8 @@ class DatabaseEnvironment : public ::testing::Environment {
 const ::testing::Environment *const g_dbEnvironment =
     ::testing::AddGlobalTestEnvironment(new DatabaseEnvironment);
 
-// Connects, sends the bytes in one write (none for an empty text) and reads
-// until the service closes the connection. Everything received is returned.
 std::string exchange(uint16_t port, const std::string &request) {
-    int s = socket(AF_INET, SOCK_STREAM, 0);
-    if (s < 0) return "<no socket>";
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(s, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
-        close(s);
-        return "<no connection>";
-    }
-    if (!request.empty() && send(s, request.data(), request.size(), MSG_NOSIGNAL) < 0) {
-        close(s);
-        return "<not sent>";
-    }
-    std::string reply;
-    for (;;) {
-        pollfd p{s, POLLIN, 0};
-        if (poll(&p, 1, REPLY_WAIT_MS) != 1) break;
-        char buffer[1024];
-        ssize_t got = recv(s, buffer, sizeof buffer, 0);
-        if (got <= 0) break;
-        reply.append(buffer, static_cast<size_t>(got));
-    }
-    close(s);
-    return reply;
+    return tcpExchange(port, request, REPLY_WAIT_MS);
 }
 
 std::string replyBlock(const std::string &text) {

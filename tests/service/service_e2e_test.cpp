@@ -12,6 +12,7 @@
 #include <ctime>
 #include <string>
 
+#include "tests/support/tcp_client.h"
 #include "tests/support/mariadb.h"
 #include "tests/support/service_run.h"
 
@@ -63,18 +64,7 @@ class Service : public testing::Test {
     ServiceProcess service_;
 };
 
-int connectTo(uint16_t port) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
+
 
 // Seconds of the stamp in front of the log line holding text; -1 if none.
 long stampOf(const std::string &log, const std::string &text) {
@@ -97,12 +87,12 @@ TEST_F(Service, ServesClientsAnswersPidAndStopsThroughKvsctl) {
     EXPECT_EQ(env_.log().find(BANNER_START), 21u) << env_.log();
 
     // A client that sends nothing is dropped after its time limit; the next one is served.
-    int silent = connectTo(env_.port);
+    int silent = tcpConnectLoopback(env_.port);
     ASSERT_GE(silent, 0);
     EXPECT_TRUE(service_.waitForOutput("Zeitueberschreitung der Anforderung (Error: 0)\n", 20000))
         << service_.output();
     close(silent);
-    int client = connectTo(env_.port);
+    int client = tcpConnectLoopback(env_.port);
     ASSERT_GE(client, 0);
     std::string request = "SCHEMA:ABC USER:ALLE PARM:4711 END\r\n";
     ASSERT_EQ(send(client, request.data(), request.size(), 0),
