@@ -60,20 +60,12 @@ static void futexWakeAll(uint32_t *word) {
     syscall(SYS_futex, word, FUTEX_WAKE, INT_MAX, nullptr, 0);
 }
 
-static int lockRetrying(int fd, int how) {
-    int rc;
-    do {
-        rc = flock(fd, how);
-    } while (rc != 0 && errno == EINTR);
-    return rc;
-}
-
 // The directory-wide lock that serialises create, open and the last close.
 static int lockDirectory() {
     char path[POSIX_PATH_SIZE];
     if (posixIpcFile("events.lock", path, sizeof path) != 0) return -1;
     int fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd >= 0 && lockRetrying(fd, LOCK_EX) != 0) posixCloseFd(&fd);
+    if (fd >= 0 && posixLockRetrying(fd, LOCK_EX) != 0) posixCloseFd(&fd);
     if (fd < 0) posixKeepErrno();
     return fd;
 }
@@ -100,7 +92,7 @@ static void initState(EventState *state, int manualReset, int signaled) {
 // Holds the event through fd (shared lock), maps it and makes the handle.
 static PlatHandle adopt(const char *path, int fd, int fresh, int manualReset, int signaled) {
     EventState *state = nullptr;
-    if (lockRetrying(fd, LOCK_SH) != 0 || (state = mapState(fd, fresh)) == nullptr) {
+    if (posixLockRetrying(fd, LOCK_SH) != 0 || (state = mapState(fd, fresh)) == nullptr) {
         posixKeepErrno();
         return PLAT_INVALID_HANDLE;
     }

@@ -83,6 +83,9 @@ int posixIpcPath(const char *prefix, const char *name, char *out, size_t size);
 // Writes "DIR/FILE" into out; 0 or -1 as above.
 int posixIpcFile(const char *file, char *out, size_t size);
 
+// flock() that goes on after an interrupting signal. 0 or -1 (errno set).
+int posixLockRetrying(int fd, int how);
+
 // Opens (creating, mode 0600) the lock file at path and takes flock(how) on
 // it, making sure the file locked is still the one at path, since holders
 // remove their lock files. The descriptor, or -1 with errno (EWOULDBLOCK when

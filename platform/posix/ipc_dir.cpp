@@ -103,7 +103,7 @@ int posixIpcFile(const char *file, char *out, size_t size) {
     return kvsFormat(out + used, size - used, "/%s", file) ? fail(ENAMETOOLONG) : 0;
 }
 
-static int lockRetrying(int fd, int how) {
+int posixLockRetrying(int fd, int how) {
     int rc;
     do {
         rc = flock(fd, how);
@@ -121,7 +121,7 @@ int posixLockFile(const char *path, int how) {
     for (;;) {
         int fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (fd < 0) return -1;
-        if (lockRetrying(fd, how) != 0) {
+        if (posixLockRetrying(fd, how) != 0) {
             posixCloseFd(&fd);
             return -1;
         }
