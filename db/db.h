@@ -38,8 +38,9 @@ void DbReadDiag(short handleType, void *handle);
 // The sqlCode of g_diagRecord; *sqlState and *sqlMsg point at its texts.
 int32_t DbLastError(const char **sqlState, const char **sqlMsg);
 
-// Writes value into out with every single quote doubled, for a value placed
-// between single quotes in a statement. Returns 1 when cut.
+// Writes value into out with every single quote doubled (and, in the MYSQL
+// dialect, every backslash), for a value placed between single quotes in a
+// statement. Returns 1 when cut.
 int dbQuote(char *out, size_t size, const char *value);
 // The same for at most n bytes of value (a fixed field that may be full).
 int dbQuoteN(char *out, size_t size, const char *value, size_t n);

@@ -69,17 +69,25 @@ void dbBindLong(SQLHSTMT stmt, SQLUSMALLINT column, int32_t *value) {
     SQLBindCol(stmt, column, SQL_C_LONG, value, sizeof *value, &g_dbIndicator);
 }
 
+// MySQL and MariaDB also read a backslash inside a literal as an escape (unless
+// the server runs with NO_BACKSLASH_ESCAPES, which nothing here sets): a value
+// holding \' would end its literal early, so there the backslash is doubled too.
+static int needsDoubling(char c, int backslashEscapes) {
+    return c == '\'' || (backslashEscapes && c == '\\');
+}
+
 int dbQuoteN(char *out, size_t size, const char *value, size_t n) {
     if (size == 0) return 1;
+    const int backslashEscapes = dbIsMysql();
     size_t at = 0;
     for (size_t i = 0; i < n && value[i] != '\0'; ++i) {
-        size_t need = value[i] == '\'' ? 2 : 1;
+        size_t need = needsDoubling(value[i], backslashEscapes) ? 2 : 1;
         if (at + need >= size) {
             out[at] = '\0';
             return 1;
         }
         out[at++] = value[i];
-        if (need == 2) out[at++] = '\'';
+        if (need == 2) out[at++] = value[i];
     }
     out[at] = '\0';
     return 0;

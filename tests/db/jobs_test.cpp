@@ -183,9 +183,9 @@ TEST_F(DbTest, QuotesInValuesRoundTrip) {
     TaskRecord record = jobRecord("2024'", "O'Brien's");
     kvsCopy(record.JOBCMD, "DEV 'x' ''");
     kvsCopy(record.JOBUSR, "O'B#ALLE");
-    kvsCopy(record.JOBURV, "'");
+    kvsCopy(record.JOBURV, "x\\' OR 'a'='a");  // a backslash must not open the literal
     ASSERT_EQ(SQLInsertKvs500Job(&record), 0);
-    kvsCopy(record.JOBNAM, "it's");
+    kvsCopy(record.JOBNAM, "it's C:\\");
     ASSERT_EQ(SQLUpdateKvs500Job(&record), 0);
 
     std::vector<TaskRecord> rows = fetchAll();
@@ -194,8 +194,8 @@ TEST_F(DbTest, QuotesInValuesRoundTrip) {
     EXPECT_STREQ(rows[0].JOBKE2, "O'Brien's");
     EXPECT_STREQ(rows[0].JOBCMD, "DEV 'x' ''");
     EXPECT_STREQ(rows[0].JOBUSR, "O'B#ALLE");
-    EXPECT_STREQ(rows[0].JOBURV, "'");
-    EXPECT_STREQ(rows[0].JOBNAM, "it's");
+    EXPECT_STREQ(rows[0].JOBURV, "x\\' OR 'a'='a");
+    EXPECT_STREQ(rows[0].JOBNAM, "it's C:\\");
     EXPECT_EQ(SQLDeleteKvs500Job("2024'", "O'Brien's"), 0);
     EXPECT_EQ(testDb().query("SELECT COUNT(*) FROM KVSYSTEM.KVS500JOB"), "0\n");
 
@@ -297,6 +297,16 @@ TEST(DbQuote, DoublesQuotesAndReportsCuts) {
     EXPECT_STREQ(out, "abcdefg");
     EXPECT_EQ(dbQuoteN(out, sizeof out, "a'bcdef", 2), 0);
     EXPECT_STREQ(out, "a''");
+}
+
+TEST_F(DialectTexts, BackslashIsDoubledOnlyWhereItEscapes) {
+    char out[16];
+    kvsCopy(g_credentials.dbSystem, "MYSQL");
+    EXPECT_EQ(dbQuote(out, sizeof out, "a\\'b\\"), 0);
+    EXPECT_STREQ(out, "a\\\\''b\\\\");
+    kvsCopy(g_credentials.dbSystem, "MSSQL");
+    EXPECT_EQ(dbQuote(out, sizeof out, "a\\'b\\"), 0);
+    EXPECT_STREQ(out, "a\\''b\\");
 }
 
 }  // namespace
