@@ -77,11 +77,20 @@ static void logWorkerGone(const TaskRecord *task) {
     logWaitError(task, platLastError());
 }
 
+// A task whose own start failed (jobPid 0) can still share its key with a
+// task whose worker runs: that worker holds the event and the pipe. The
+// service never reads from the pipe, so the kept connection turns readable
+// only when its worker's end has closed.
+static int workerGone(const TaskRecord *task) {
+    if (task->jobPid == 0) return platPipeWaitReadable(task->pipeHandle, 0) == 1;
+    return !platProcessAlive(task->jobPid);
+}
+
 // Waits for the worker's end signal. A live worker is waited for without
-// limit; between slices the worker process is looked at, so one that died
-// mid-work ends the wait instead of holding the service for ever. The
-// connection to a dead worker's pipe is dropped with it, so the hand-off
-// after the restart reaches the new worker at once.
+// limit; between slices the worker is looked at, so one that died mid-work
+// ends the wait instead of holding the service for ever. The connection to a
+// dead worker's pipe is dropped with it, so the hand-off after the restart
+// reaches the new worker at once.
 static int waitForWorker(TaskRecord *task, PlatHandle event) {
     for (;;) {
         int result = platEventWait(event, HANDOFF_WAIT_SLICE_MS);
@@ -90,7 +99,7 @@ static int waitForWorker(TaskRecord *task, PlatHandle event) {
             logWaitError(task, platLastError());
             return 0;
         }
-        if (task->jobPid == 0 || !platProcessAlive(task->jobPid)) {
+        if (workerGone(task)) {
             // The worker may have signalled just before it ended.
             if (platEventWait(event, 0) == PLAT_WAIT_SIGNALED) return 1;
             logWorkerGone(task);

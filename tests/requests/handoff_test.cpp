@@ -1,5 +1,5 @@
-// workTask's failure paths that need no worker program: the pipe name limit
-// and a wait for a task without a worker.
+// workTask without a worker program: the pipe name limit, and the wait of a
+// task that shares its key with a worker played by the test.
 #include "tasks/handoff.h"
 
 #include <gtest/gtest.h>
@@ -7,8 +7,10 @@
 
 #include <cstdlib>
 #include <string>
+#include <thread>
 
 #include "common/text.h"
+#include "platform/clock.h"
 #include "platform/event.h"
 #include "platform/pipe.h"
 #include "tests/support/tempdir.h"
@@ -62,31 +64,66 @@ TEST_F(HandOff, PipeNameLimit) {
     EXPECT_EQ(PLAT_NO_HANDLE, task.pipeHandle);
 }
 
-// A task without a known worker process cannot be waited for: the wait ends
-// after one slice instead of holding the service, and the connection goes.
-TEST_F(HandOff, TaskWithoutWorkerEndsTheWait) {
-    name("ABC#KORR");
-    task.parmKey = -17;
-    PlatHandle event = platEventCreate("ABC#KORR", 0, 0);
-    PlatHandle pipe = platPipeCreate("\\\\.\\pipe\\ABC#KORR", 1);
-    ASSERT_TRUE(platHandleOpen(event));
-    ASSERT_TRUE(platHandleOpen(pipe));
+// A task whose own start failed (jobPid 0) but whose key a running worker
+// serves: this test plays that worker. A worker that takes longer than one
+// wait slice is still waited for; one whose end of the pipe closes ends the
+// wait, and the connection goes with it.
+class SharedKey : public HandOff {
+   protected:
+    PlatHandle event = PLAT_INVALID_HANDLE, pipe = PLAT_INVALID_HANDLE;
 
+    void SetUp() override {
+        HandOff::SetUp();
+        name("ABC#KORR");
+        task.parmKey = -17;
+        event = platEventCreate("ABC#KORR", 0, 0);
+        pipe = platPipeCreate("\\\\.\\pipe\\ABC#KORR", 1);
+        ASSERT_TRUE(platHandleOpen(event));
+        ASSERT_TRUE(platHandleOpen(pipe));
+    }
+    void TearDown() override {
+        if (platHandleOpen(pipe)) platCloseHandle(pipe);
+        platCloseHandle(event);
+    }
+    std::string received() {
+        char digits[16] = {0};
+        size_t got = 0;
+        EXPECT_EQ(PLAT_PIPE_OK, platPipeRead(pipe, digits, sizeof digits - 1, &got));
+        return std::string(digits, got);
+    }
+};
+
+const char *const kHandedOver =
+    "Beginn workTask! Pipename: \\\\.\\pipe\\ABC#KORR\n"
+    "Pipe \\\\.\\pipe\\ABC#KORR open ok! Buffer: -17\n"
+    "Message mit ParmKey an DEV gesendet: -17!\n";
+
+TEST_F(SharedKey, SlowWorkerIsWaitedFor) {
+    std::thread worker([this] {
+        platSleepMs(2500);  // longer than two wait slices
+        EXPECT_EQ("-17", received());
+        platEventSet(event);
+    });
+    EXPECT_EQ(1, workTask(&task));
+    worker.join();
+    EXPECT_EQ(std::string(kHandedOver) + "Ende-Info vom DEV erhalten!\n", log());
+    EXPECT_TRUE(platHandleOpen(task.pipeHandle));
+    platCloseHandle(task.pipeHandle);
+}
+
+TEST_F(SharedKey, WorkerWhosePipeClosesEndsTheWait) {
+    std::thread worker([this] {
+        platSleepMs(1500);
+        EXPECT_EQ("-17", received());
+        platCloseHandle(pipe);
+        pipe = PLAT_INVALID_HANDLE;
+    });
     EXPECT_EQ(0, workTask(&task));
+    worker.join();
     EXPECT_EQ(
-        "Beginn workTask! Pipename: \\\\.\\pipe\\ABC#KORR\n"
-        "Pipe \\\\.\\pipe\\ABC#KORR open ok! Buffer: -17\n"
-        "Message mit ParmKey an DEV gesendet: -17!\n"
-        "Fehler WaitForSingleObject! Task: ABC#KORR Fehler: No Info\n",
+        std::string(kHandedOver) + "Fehler WaitForSingleObject! Task: ABC#KORR Fehler: No Info\n",
         log());
     EXPECT_EQ(PLAT_INVALID_HANDLE, task.pipeHandle);
-
-    char digits[16] = {0};
-    size_t got = 0;
-    EXPECT_EQ(PLAT_PIPE_OK, platPipeRead(pipe, digits, sizeof digits - 1, &got));
-    EXPECT_EQ(std::string("-17"), std::string(digits, got));
-    platCloseHandle(pipe);
-    platCloseHandle(event);
 }
 
 }  // namespace
