@@ -63,6 +63,17 @@ static void signalDone(const WorkerOptions *options, WorkerLink *link) {
     if (!platEventSet(link->event)) reportSystemError(options, "setting the event");
 }
 
+// The test pause, in slices, so that a stop ("kill") ends it at once.
+static void pauseForWork(uint32_t ms) {
+    const uint32_t SLICE_MS = 50;
+    int64_t end = platMonotonicMs() + ms;
+    while (!platStopRequested()) {
+        int64_t left = end - platMonotonicMs();
+        if (left <= 0) return;
+        platSleepMs(left < SLICE_MS ? static_cast<uint32_t>(left) : SLICE_MS);
+    }
+}
+
 static void handleNumber(const WorkerOptions *options, WorkerLink *link, const char *bytes,
                          size_t length) {
     if (!isParameterNumber(bytes, length)) {
@@ -73,7 +84,8 @@ static void handleNumber(const WorkerOptions *options, WorkerLink *link, const c
         return;
     }
     link->handled++;
-    if (options->pauseMs > 0) platSleepMs(options->pauseMs);
+    if (options->pauseMs > 0) pauseForWork(options->pauseMs);
+    if (platStopRequested()) return;  // stopped mid-work: no line, no signal
     if (options->crashAfter > 0 && link->handled == options->crashAfter) {
         fprintf(stderr, "DEV %s: ending abnormally at number %d as asked\n", options->key,
                 link->handled);

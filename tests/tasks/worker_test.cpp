@@ -186,6 +186,19 @@ TEST_F(WorkerTest, CrashMidWorkLeavesNoSignalAndNothingBehind) {
     EXPECT_TRUE(eventGone("S#ALLE"));
 }
 
+TEST_F(WorkerTest, StopEndsAPauseAtOnce) {
+    Worker worker = startWorker(files, {"x.ini", "USER:S#KORR"}, {"KVS_WORKER_PAUSE_MS=3600000"});
+    PlatHandle pipe = attach("S#KORR");
+    ASSERT_TRUE(platHandleOpen(pipe));
+    size_t written = 0;
+    ASSERT_EQ(PLAT_PIPE_OK, platPipeWrite(pipe, "7", 1, &written));
+    platSleepMs(200);  // the worker is in its pause now
+    kill(worker.pid, SIGTERM);
+    EXPECT_EQ(0, waitExit(worker.pid));
+    platCloseHandle(pipe);
+    EXPECT_EQ("", readFile(worker.out)) << "stopped before its work was done";
+}
+
 TEST_F(WorkerTest, TestBehavioursApplyOnlyToTheNamedWorker) {
     std::vector<std::string> env = {"KVS_WORKER_NO_EVENT=1", "KVS_WORKER_ONLY=S#ALLE2"};
     Worker other = startWorker(files, {"x.ini", "USER:S#ALLE"}, env);
