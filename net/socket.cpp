@@ -76,11 +76,12 @@ KVSocket *sockListen(uint16_t *port, int32_t *error) {
 }
 
 int sockWaitReadable(PlatSocket s, int seconds) {
-    return platSockWait(s, 0, seconds) > 0 ? 1 : 0;
+    return platSockWait(s, 0, seconds, 1) > 0 ? 1 : 0;
 }
 
 KVSocket *sockAccept(KVSocket *listener, int seconds, int32_t *error) {
-    int ready = platSockWait(listener->socket, 0, seconds);
+    // A stop signal ends the wait for the next client at once.
+    int ready = platSockWait(listener->socket, 0, seconds, 1);
     if (ready <= 0) {
         *error = ready == 0 ? 0 : platSockError();
         return nullptr;
@@ -115,7 +116,9 @@ int sockRecv(KVSocket *handle, char *buffer, int length, int stopCount) {
     int64_t deadline = nowSeconds() + handle->timeLimit;
     for (;;) {
         int64_t left = deadline - nowSeconds();
-        int ready = platSockWait(handle->socket, 0, left > 0 ? static_cast<int>(left) : 0);
+        // A client already taken is served to its end, also after a stop
+        // signal: this wait is bounded by the handle's time limit.
+        int ready = platSockWait(handle->socket, 0, left > 0 ? static_cast<int>(left) : 0, 0);
         if (ready == 0) return 0;
         if (ready < 0) {
             failAndClose(handle, platSockError());
@@ -147,7 +150,7 @@ int sockSend(KVSocket *handle, const char *data, int length, int waitFlag) {
         return -1;
     }
     if (!waitFlag) return static_cast<int>(sent);
-    int ready = platSockWait(handle->socket, 1, handle->timeLimit);
+    int ready = platSockWait(handle->socket, 1, handle->timeLimit, 0);
     if (ready == 0) {
         failAndClose(handle, SOCK_ETIMEDOUT_SEND);
         return 0;

@@ -36,9 +36,11 @@ int platSockLinger(PlatSocket s, int on, int seconds);
 int platSockConnect(PlatSocket s, const char *ipv4, uint16_t port);
 
 // Waits up to seconds (0: a single poll) until s is readable (forWrite 0) or
-// writable (forWrite 1). 1 ready, 0 time-out, -1 failure. A stop signal
-// (platform/signals.h) ends the wait as a failure with PLAT_WSAEINTR.
-int platSockWait(PlatSocket s, int forWrite, int seconds);
+// writable (forWrite 1). 1 ready, 0 time-out, -1 failure. stopEnds != 0: a
+// stop signal (platform/signals.h) ends the wait as a failure with
+// PLAT_WSAEINTR, the running wait and every later one; stopEnds 0: the wait
+// runs its time, whatever arrives.
+int platSockWait(PlatSocket s, int forWrite, int seconds, int stopEnds);
 
 PlatSocket platSockAccept(PlatSocket listener);  // PLAT_NO_SOCKET on failure
 

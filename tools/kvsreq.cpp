@@ -114,7 +114,7 @@ static int readReply(PlatSocket s, char *reply, int waitSeconds, int *timedOut) 
     int received = 0;
     *timedOut = 0;
     while (received < REPLY_SIZE) {
-        int ready = platSockWait(s, 0, waitSeconds);
+        int ready = platSockWait(s, 0, waitSeconds, 1);
         *timedOut = ready == 0;
         if (ready != 1) break;
         long got = platSockRecv(s, reply + received, static_cast<size_t>(REPLY_SIZE - received));

@@ -36,10 +36,14 @@ void platStopSignalsInstall() {
     stop.sa_flags = 0;  // no SA_RESTART: blocking calls return with EINTR
     sigaction(SIGTERM, &stop, nullptr);
     sigaction(SIGINT, &stop, nullptr);
+    // No other signal ends the process without its shutdown: a closed
+    // terminal (SIGHUP) or a stray kill -USR1 would otherwise leave workers
+    // and job rows behind. Children start with default dispositions.
     struct sigaction ignore = {};
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
-    sigaction(SIGPIPE, &ignore, nullptr);
+    const int ignored[] = {SIGPIPE, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM};
+    for (int sig : ignored) sigaction(sig, &ignore, nullptr);
 }
 
 int platStopRequested() {

@@ -123,10 +123,10 @@ int platSockConnect(PlatSocket s, const char *ipv4, uint16_t port) {
         connect(fdOf(s), reinterpret_cast<struct sockaddr *>(&address), sizeof address));
 }
 
-int platSockWait(PlatSocket s, int forWrite, int seconds) {
+int platSockWait(PlatSocket s, int forWrite, int seconds, int stopEnds) {
     if (fdOf(s) < 0) return sockFail(ENOTSOCK);
     int timeoutMs = seconds <= 0 ? 0 : (seconds > 2000000 ? 2000000000 : seconds * 1000);
-    int result = posixWaitFd(fdOf(s), forWrite ? POLLOUT : POLLIN, timeoutMs, 0);
+    int result = posixWaitFd(fdOf(s), forWrite ? POLLOUT : POLLIN, timeoutMs, !stopEnds);
     if (result == POSIX_WAIT_STOPPED) return sockFail(EINTR);
     if (result == POSIX_WAIT_FAILED) return sockFail(errno == EBADF ? ENOTSOCK : errno);
     return result;

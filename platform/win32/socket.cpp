@@ -110,18 +110,18 @@ static int selectOnce(SOCKET s, int forWrite, int sliceMs) {
     return count > 0 ? 1 : 0;
 }
 
-int platSockWait(PlatSocket s, int forWrite, int seconds) {
+int platSockWait(PlatSocket s, int forWrite, int seconds, int stopEnds) {
     if (s == PLAT_NO_SOCKET) return sockFail(WSAENOTSOCK);
     int64_t limitMs = seconds <= 0 ? 0 : static_cast<int64_t>(seconds) * 1000;
     int64_t start = static_cast<int64_t>(GetTickCount64());
     for (;;) {
-        if (platStopRequested()) return sockFail(WSAEINTR);
+        if (stopEnds && platStopRequested()) return sockFail(WSAEINTR);
         int64_t left = limitMs - (static_cast<int64_t>(GetTickCount64()) - start);
         if (left < 0) left = 0;
         int result = selectOnce(sock(s), forWrite,
                                 left < WAIT_SLICE_MS ? static_cast<int>(left) : WAIT_SLICE_MS);
         if (result != 0) return result;
-        if (left <= WAIT_SLICE_MS) return platStopRequested() ? sockFail(WSAEINTR) : 0;
+        if (left <= WAIT_SLICE_MS) return stopEnds && platStopRequested() ? sockFail(WSAEINTR) : 0;
     }
 }
 

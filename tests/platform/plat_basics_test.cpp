@@ -69,24 +69,24 @@ TEST(PlatSockets, PortInUseGivesAddressInUse) {
 TEST(PlatSockets, ConnectAcceptExchangeAndOrderlyClose) {
     uint16_t port = 0;
     PlatSocket listener = listenAny(&port);
-    EXPECT_EQ(0, platSockWait(listener, 0, 0));  // nobody yet: a single poll
+    EXPECT_EQ(0, platSockWait(listener, 0, 0, 1));  // nobody yet: a single poll
     PlatSocket client = platSockTcp();
     ASSERT_EQ(0, platSockConnect(client, "127.0.0.1", port));
-    ASSERT_EQ(1, platSockWait(listener, 0, 10));
+    ASSERT_EQ(1, platSockWait(listener, 0, 10, 1));
     PlatSocket served = platSockAccept(listener);
     ASSERT_NE(PLAT_NO_SOCKET, served);
     EXPECT_EQ(0, platSockLinger(served, 1, 10));
 
-    EXPECT_EQ(0, platSockWait(served, 0, 0));
+    EXPECT_EQ(0, platSockWait(served, 0, 0, 1));
     EXPECT_EQ(5, platSockSend(client, "hello", 5));
-    ASSERT_EQ(1, platSockWait(served, 0, 10));
+    ASSERT_EQ(1, platSockWait(served, 0, 10, 1));
     char buf[16] = {};
     EXPECT_EQ(5, platSockRecv(served, buf, sizeof buf));
     EXPECT_STREQ("hello", buf);
-    EXPECT_EQ(1, platSockWait(served, 1, 0));
+    EXPECT_EQ(1, platSockWait(served, 1, 0, 1));
 
     EXPECT_EQ(0, platSockClose(client));
-    ASSERT_EQ(1, platSockWait(served, 0, 10));
+    ASSERT_EQ(1, platSockWait(served, 0, 10, 1));
     EXPECT_EQ(0, platSockRecv(served, buf, sizeof buf));
     // Sending into a connection the peer has reset must not raise SIGPIPE.
     long sent = 0;
@@ -108,7 +108,7 @@ TEST(PlatSockets, RefusedAndBadSocketsGiveWinsockCodes) {
     EXPECT_EQ(PLAT_WSAEINVAL, platSockError());
     EXPECT_EQ(0, platSockClose(client));
 
-    EXPECT_EQ(-1, platSockWait(PLAT_NO_SOCKET, 0, 0));
+    EXPECT_EQ(-1, platSockWait(PLAT_NO_SOCKET, 0, 0, 1));
     EXPECT_EQ(10038, platSockError());
     char buf[4];
     EXPECT_EQ(-1, platSockRecv(PLAT_NO_SOCKET, buf, sizeof buf));

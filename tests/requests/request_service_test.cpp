@@ -12,6 +12,7 @@
 #include <functional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/event.h"
@@ -406,6 +407,32 @@ TEST_F(CrashingWorker, NoLongerHoldsTheService) {
 
     run->request("SCHEMA:ABC USER:KORR PARM:10 END", &reply);
     EXPECT_EQ(replyBlock("OK:10 END"), reply);
+}
+
+// ---- a stop signal while a request is served ----
+
+// The request in hand is finished (worked, answered, closed) before the
+// service stops, as with the stop message on the control pipe.
+TEST(StopSignal, RequestInHandIsAnsweredBeforeTheServiceStops) {
+    g_db->exec("DELETE FROM KVSYSTEM.KVS500JOB");
+    g_db->exec("DELETE FROM KVSYSTEM.KVS112MND");
+    ASSERT_TRUE(g_db->addTenant("ABC", 10));
+    ServiceRun run;
+    ASSERT_TRUE(run.start({"KVS_WORKER_PAUSE_MS=1500", "KVS_WORKER_ONLY=ABC#ALLE"}))
+        << run.service.output();
+    std::string reply;
+    std::thread client([&] { reply = exchange(run.env.port, "SCHEMA:ABC USER:ALLE PARM:5 END"); });
+    ASSERT_TRUE(
+        waitFor([&] { return countOf(run.env.log(), "gesendet: 5!") == 1; }, REPLY_WAIT_MS));
+    kill(run.service.pid(), SIGTERM);
+    client.join();
+    EXPECT_EQ(replyBlock("OK:5 END"), reply);
+    EXPECT_EQ(0, run.service.waitExit(30000));
+    std::string output = run.service.output();
+    EXPECT_NE(std::string::npos, output.find("Client geantwortet: OK:5 END! Bytes: 512\n"))
+        << output;
+    EXPECT_EQ(std::string::npos, output.find("Fehler beim Antwortsenden")) << output;
+    EXPECT_EQ(1u, countOf(run.env.log(), "Stopsignal empfangen! KVSTGBSTR wird beendet.\n"));
 }
 
 }  // namespace

@@ -20,11 +20,11 @@ WIN_TEST(requestAndReplyOverLoopback) {
     uint16_t port = 0;
     PlatSocket server = listener(&port);
     CHECK(port != 0);
-    CHECK_EQ(platSockWait(server, 0, 0), 0);  // a single look: nobody yet
+    CHECK_EQ(platSockWait(server, 0, 0, 1), 0);  // a single look: nobody yet
 
     PlatSocket client = platSockTcp();
     CHECK_EQ(platSockConnect(client, "127.0.0.1", port), 0);
-    CHECK_EQ(platSockWait(server, 0, 5), 1);
+    CHECK_EQ(platSockWait(server, 0, 5, 1), 1);
     PlatSocket accepted = platSockAccept(server);
     CHECK(accepted != PLAT_NO_SOCKET);
     CHECK_EQ(platSockLinger(accepted, 1, 10), 0);
@@ -32,11 +32,11 @@ WIN_TEST(requestAndReplyOverLoopback) {
     CHECK_EQ(platSockSend(client, request, sizeof request - 1),
              static_cast<long>(sizeof request - 1));
     char buf[64] = {};
-    CHECK_EQ(platSockWait(accepted, 0, 5), 1);
+    CHECK_EQ(platSockWait(accepted, 0, 5, 1), 1);
     long got = platSockRecv(accepted, buf, sizeof buf - 1);
     CHECK(got > 0 && strncmp(buf, request, static_cast<size_t>(got)) == 0);
     CHECK_EQ(platSockClose(client), 0);
-    CHECK_EQ(platSockWait(accepted, 0, 5), 1);
+    CHECK_EQ(platSockWait(accepted, 0, 5, 1), 1);
     CHECK_EQ(platSockRecv(accepted, buf, sizeof buf), 0);  // orderly end
     platSockClose(accepted);
     platSockClose(server);
