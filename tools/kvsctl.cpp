@@ -56,14 +56,18 @@ static void wakeService() {
 
 // Opens the control pipe. While another client holds the single instance (or
 // the service has not yet made a new one after the last client left), wakes
-// the service and tries again for a few seconds.
+// the service and tries again for a few seconds. Once the pipe was seen busy,
+// its name missing for a moment is the service making it anew, not its end.
 static PlatHandle openPipe() {
     int result = PLAT_PIPE_ERROR;
+    int sawBusy = 0;
     int64_t giveUp = platMonotonicMs() + OPEN_ATTEMPT_MS;
     for (;;) {
         PlatHandle pipe = platPipeOpen(CONTROL_PIPE_NAME, &result);
         if (platHandleOpen(pipe)) return pipe;
-        if (result != PLAT_PIPE_BUSY || platMonotonicMs() >= giveUp) break;
+        if (result == PLAT_PIPE_BUSY) sawBusy = 1;
+        int retry = result == PLAT_PIPE_BUSY || (sawBusy && result == PLAT_PIPE_NOT_FOUND);
+        if (!retry || platMonotonicMs() >= giveUp) break;
         wakeService();
         platSleepMs(RETRY_PAUSE_MS);
     }
