@@ -2,8 +2,10 @@
 -- tenant table. Not runnable in this project's test setup (only MariaDB is
 -- available there); written to match the MySQL script column for column.
 -- Run it in the database that the service's login uses as its default
--- database. A case-insensitive Latin-1 collation lets the service name the
--- schema both KVSYSTEM and KvSystem; VARCHAR keeps the texts single-byte.
+-- database. The service names the schema both KVSYSTEM and KvSystem: that
+-- database's own collation must be case-insensitive (for example
+-- Latin1_General_CI_AS), since it decides how object names compare; the
+-- column collations below do not. VARCHAR keeps the texts single-byte.
 
 IF SCHEMA_ID(N'KVSYSTEM') IS NULL
     EXEC (N'CREATE SCHEMA KVSYSTEM');
