@@ -10,6 +10,7 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "net/port.h"
 #include "tests/support/tcp_client.h"
@@ -145,6 +146,22 @@ TEST_F(Connection, PeerThatClosesAfterAFewBytesYieldsThem) {
     peer_ = -1;
     EXPECT_EQ(sockRecv(client_, buffer_, 512, 10), 5);
     EXPECT_EQ(memcmp(buffer_, "SCHEM", 5), 0);
+}
+
+// The service's receive limit: a request that is late and comes in pieces
+// shorter than the stop count is collected until the stop count is reached.
+TEST_F(Connection, LateRequestInPiecesIsCollectedWithinTheTimeLimit) {
+    ASSERT_EQ(sockSetTimeLimit(client_, 3600), 0);
+    std::thread peer([this] {
+        usleep(300 * 1000);
+        sendAll(peer_, "SCH");
+        usleep(100 * 1000);
+        sendAll(peer_, "EMA:ABC USER:ALLE PARM:1 END");
+    });
+    int got = sockRecv(client_, buffer_, 512, 10);
+    peer.join();
+    ASSERT_GE(got, 10);
+    EXPECT_EQ(std::string(buffer_, 10), "SCHEMA:ABC");
 }
 
 TEST_F(Connection, SendWithWaitReturnsTheLength) {
