@@ -19,9 +19,17 @@ static int fail(int error) {
     return -1;
 }
 
+static int isDirectory(const char *path) {
+    struct stat info = {};
+    return stat(path, &info) == 0 && S_ISDIR(info.st_mode);
+}
+
 // mkdir -p with mode 0700 for every directory it makes. Failures on the way
-// (existing parts, parts we may not write) show in the final check.
+// (existing parts, parts we may not write) show in the final check. Every
+// event and pipe name is looked up here, once or twice per hand-off: a
+// directory that is there costs one stat.
 static int makeDirs(const char *path) {
+    if (isDirectory(path)) return 0;
     char partial[POSIX_PATH_SIZE];
     if (kvsCopy(partial, sizeof partial, path)) return fail(ENAMETOOLONG);
     for (char *c = partial + 1; *c != '\0'; c++) {
@@ -39,9 +47,11 @@ static int makeDirs(const char *path) {
 // /tmp is shared: another user could have put a directory or a symlink of
 // theirs where ours belongs, and then could read or plant our objects.
 static int checkDefaultDir(const char *path) {
-    if (mkdir(path, 0700) != 0 && errno != EEXIST) return fail(errno);
     struct stat info = {};
-    if (lstat(path, &info) != 0) return fail(errno);
+    if (lstat(path, &info) != 0) {
+        if (mkdir(path, 0700) != 0 && errno != EEXIST) return fail(errno);
+        if (lstat(path, &info) != 0) return fail(errno);
+    }
     if (!S_ISDIR(info.st_mode) || info.st_uid != geteuid() || (info.st_mode & 022) != 0) {
         return fail(EACCES);
     }

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <filesystem>
 #include <csignal>
 #include <string>
 #include <sys/stat.h>
@@ -150,6 +151,19 @@ TEST_F(EventTest, EventOfAKilledProcessCannotBeOpened) {
     EXPECT_EQ(PLAT_WAIT_SIGNALED, platEventWait(created, 0));
     EXPECT_EQ(PLAT_WAIT_SIGNALED, platEventWait(created, 0));
     EXPECT_EQ(0, platCloseHandle(created));
+}
+
+// A directory removed under a running service (a clean-up of /tmp, say) is
+// made again by the next object that needs it.
+TEST_F(EventTest, RemovedDirectoryIsMadeAgain) {
+    PlatHandle first = platEventCreate("KEY#ALLE", 0, 0);
+    ASSERT_TRUE(platHandleOpen(first));
+    EXPECT_EQ(0, platCloseHandle(first));
+    std::filesystem::remove_all(ipcDir());
+    PlatHandle again = platEventCreate("KEY#ALLE", 0, 0);
+    ASSERT_TRUE(platHandleOpen(again));
+    EXPECT_TRUE(ipcFileExists("e.KEY#ALLE"));
+    EXPECT_EQ(0, platCloseHandle(again));
 }
 
 // Without KVS_IPC_DIR the objects live in a directory below /tmp that only
