@@ -6,6 +6,7 @@
 
 #include "common/text.h"
 #include "db/jobs.h"
+#include "platform/clock.h"
 #include "platform/process.h"
 #include "tasks/process.h"
 #include "tests/tasks/fixture.h"
@@ -102,6 +103,24 @@ TEST_F(ProcessTest, StopTaskKillsTheWorkerAndRecordsTheEnd) {
     EXPECT_EQ(pid, task->jobPid);
     EXPECT_EQ("98\t" + std::to_string(pid) + "\t14",
               jobRow("DEV:S#ALLE", "JOBSTS, JOBNUM, LENGTH(JOBEDA)"));
+}
+
+// The id now belongs to another program: that program is left alone.
+TEST_F(ProcessTest, StopTaskSparesAProcessRunningAnotherProgram) {
+    ASSERT_TRUE(insertJob("DEV:S#ALLE", WORKER_CMD));
+    TaskRecord *task = takeJob();
+    ASSERT_NE(nullptr, task);
+    pid_t sleeper = startSleep();
+    ASSERT_GT(sleeper, 0);
+    task->jobPid = static_cast<uint32_t>(sleeper);
+    kvsCopy(task->taskName, "dev_mysql.exe");
+
+    stopTask(task);
+    EXPECT_EQ("98\t14", jobRow("DEV:S#ALLE", "JOBSTS, LENGTH(JOBEDA)"));
+    platSleepMs(300);  // a "kill" started by mistake would have ended it by now
+    EXPECT_TRUE(platProcessAlive(static_cast<uint32_t>(sleeper)));
+    kill(sleeper, SIGKILL);
+    waitProcessEnded(static_cast<uint32_t>(sleeper));
 }
 
 TEST_F(ProcessTest, StopTaskWithoutProcessOnlyRecordsTheEnd) {
