@@ -33,6 +33,18 @@ struct Splitter {
 
 }  // namespace
 
+// The double quote at *at: it opens or closes a group, except that two of
+// them inside a group stand for one literal quote and the group goes on.
+static bool quoteMark(Splitter *s, const char **at, int *quoted) {
+    if (*quoted && (*at)[1] == '"') {
+        *at += 2;
+        return s->put('"');
+    }
+    *quoted = !*quoted;
+    (*at)++;
+    return true;
+}
+
 // Handles the run of backslashes at *at; returns false when out of room.
 static bool backslashes(Splitter *s, const char **at, int *quoted) {
     int run = 0;
@@ -49,10 +61,9 @@ static bool backslashes(Splitter *s, const char **at, int *quoted) {
     for (int i = 0; i < run / 2; i++) {
         if (!s->put('\\')) return false;
     }
+    if (run % 2 == 0) return quoteMark(s, at, quoted);
     (*at)++;
-    if (run % 2 == 1) return s->put('"');
-    *quoted = !*quoted;
-    return true;
+    return s->put('"');
 }
 
 int posixSplitCommandLine(const char *line, char *buffer, size_t size, char **words, int maxWords) {
@@ -66,13 +77,12 @@ int posixSplitCommandLine(const char *line, char *buffer, size_t size, char **wo
             continue;
         }
         if (!s.startWord()) return -1;
-        if (*at == '\\' || *at == '"') {
-            if (*at == '"') {
-                quoted = !quoted;
-                at++;
-            } else if (!backslashes(&s, &at, &quoted)) {
-                return -1;
-            }
+        if (*at == '"') {
+            if (!quoteMark(&s, &at, &quoted)) return -1;
+            continue;
+        }
+        if (*at == '\\') {
+            if (!backslashes(&s, &at, &quoted)) return -1;
             continue;
         }
         if (!s.put(*at++)) return -1;
