@@ -9,18 +9,8 @@ char g_logMessage[LOG_LINE_SIZE];
 
 static_assert(LOG_MAX_MESSAGE == 482, "stamp and message share the 504-byte line");
 
-// The stream's buffer holds a whole line, so the line leaves in one write at
-// the close; giving it one also spares the runtime asking the file system
-// for a buffer size on every message.
-static FILE *openAppending() {
-    static char buffer[LOG_LINE_SIZE];
-    FILE *stream = fopen(LOG_FILE_PATH, "a");
-    if (stream != nullptr) setvbuf(stream, buffer, _IOFBF, sizeof buffer);
-    return stream;
-}
-
 FILE *openLog() {
-    FILE *stream = openAppending();
+    FILE *stream = fopen(LOG_FILE_PATH, "a");
     if (stream == nullptr) return nullptr;
     fseek(stream, 0, SEEK_END);
     long size = ftell(stream);
@@ -32,7 +22,7 @@ FILE *openLog() {
     fclose(stream);
     remove(LOG_BACKUP_PATH);
     rename(LOG_FILE_PATH, LOG_BACKUP_PATH);
-    return openAppending();
+    return fopen(LOG_FILE_PATH, "a");
 }
 
 static void formatStamp(char *out, size_t size) {
