@@ -38,6 +38,12 @@ enum PlatPipeResult {
 // server fails).
 PlatHandle platPipeCreate(const char *pipePath, int nonBlocking);
 
+// 1 when code, platLastError() after a failed platPipeCreate, says that the
+// name is taken: by a live server, or on Windows also by a client that still
+// holds a connection to a server that has ended (the system keeps that
+// instance until the client closes it).
+int platPipeNameTaken(uint32_t code);
+
 // Server side. Takes a waiting client onto the instance. Non-blocking: returns
 // PLAT_PIPE_OK when a client is attached (now or already), PLAT_PIPE_NO_CLIENT
 // otherwise. Blocking: waits for a client, PLAT_PIPE_OK or

@@ -31,6 +31,25 @@ static void reportSystemError(const WorkerOptions *options, const char *what) {
     fprintf(stderr, "DEV %s: %s failed: %s\n", options->key, what, text);
 }
 
+// A name that is taken is waited for. On Windows a connection that the
+// service still holds to the pipe of this key's previous worker keeps that
+// pipe alive until the service's next write to it fails; the hand-off after
+// that finds this pipe. The wait ends with a stop, and so with the service.
+static PlatHandle createPipe(const WorkerOptions *options) {
+    const uint32_t RETRY_MS = 200;
+    int reported = 0;
+    for (;;) {
+        PlatHandle pipe = platPipeCreate(options->pipePath, 0);
+        if (platHandleOpen(pipe) || !platPipeNameTaken(platLastError())) return pipe;
+        if (!reported) {
+            fprintf(stderr, "DEV %s: the pipe name is taken; waiting for it\n", options->key);
+            reported = 1;
+        }
+        if (platStopRequested()) return PLAT_INVALID_HANDLE;
+        platSleepMs(RETRY_MS);
+    }
+}
+
 // Auto reset: each set releases exactly one wait of the service and a set
 // that comes before the service waits stays pending until it does, so a
 // fast worker is never missed and an old signal never ends a later wait.
@@ -44,13 +63,11 @@ static int openLink(const WorkerOptions *options, WorkerLink *link) {
             return 0;
         }
     }
-    link->pipe = platPipeCreate(options->pipePath, 0);
-    if (!platHandleOpen(link->pipe)) {
-        reportSystemError(options, "creating the pipe");
-        if (platHandleOpen(link->event)) platCloseHandle(link->event);
-        return 0;
-    }
-    return 1;
+    link->pipe = createPipe(options);
+    if (platHandleOpen(link->pipe)) return 1;
+    if (!platStopRequested()) reportSystemError(options, "creating the pipe");
+    if (platHandleOpen(link->event)) platCloseHandle(link->event);
+    return 0;
 }
 
 static void closeLink(WorkerLink *link) {
@@ -143,7 +160,7 @@ int main(int argc, char **argv) {
     // when the process that started it ends.
     if (!platEndWithParent()) return EXIT_STOPPED;
     WorkerLink link;
-    if (!openLink(&options, &link)) return EXIT_FAILED;
+    if (!openLink(&options, &link)) return platStopRequested() ? EXIT_STOPPED : EXIT_FAILED;
     int status = serve(&options, &link);
     closeLink(&link);
     return status;

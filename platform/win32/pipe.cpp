@@ -69,14 +69,17 @@ PlatHandle platPipeCreate(const char *pipePath, int nonBlocking) {
         SetLastError(ERROR_INVALID_NAME);
         return PLAT_INVALID_HANDLE;
     }
-    // One instance, and the first: a second server of the name fails. No
-    // security attributes: the handle is not inherited.
-    DWORD openMode = PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE;
+    // One instance: a second server of the name fails with "all pipe
+    // instances are busy". No security attributes: the handle is not
+    // inherited.
+    DWORD openMode = PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED;
     DWORD pipeMode = PIPE_TYPE_MESSAGE | PIPE_READMODE_BYTE | PIPE_REJECT_REMOTE_CLIENTS |
                      (nonBlocking ? PIPE_NOWAIT : PIPE_WAIT);
     return winPlat(CreateNamedPipeA(pipePath, openMode, pipeMode, 1, OUT_BUFFER_SIZE,
                                     IN_BUFFER_SIZE, 0, nullptr));
 }
+
+int platPipeNameTaken(uint32_t code) { return code == ERROR_PIPE_BUSY; }
 
 // ConnectNamedPipe's answers: a client attached (also one that has closed
 // since: the next read says broken), or none yet.
@@ -209,7 +212,8 @@ int platPipeWaitReadable(PlatHandle h, uint32_t timeoutMs) {
         DWORD available = 0;
         if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr)) {
             DWORD error = GetLastError();
-            return error == ERROR_BROKEN_PIPE ? 1 : -1;
+            // The server closed (109) or disconnected (233): the end of the stream.
+            return error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED ? 1 : -1;
         }
         if (available > 0) return 1;
         int64_t waited = static_cast<int64_t>(GetTickCount64()) - start;

@@ -44,6 +44,7 @@ TEST_F(PipeTest, SecondServerFailsAndNameIsFreeAfterClose) {
     ASSERT_TRUE(platHandleOpen(server));
     EXPECT_EQ(PLAT_INVALID_HANDLE, platPipeCreate(NAME, 1));
     EXPECT_EQ(static_cast<uint32_t>(EADDRINUSE), platLastError());
+    EXPECT_TRUE(platPipeNameTaken(platLastError()));
     EXPECT_EQ(0, platCloseHandle(server));
     EXPECT_NE(0, platCloseHandle(server));
     EXPECT_FALSE(ipcFileExists("p.KVSTGBSTR"));

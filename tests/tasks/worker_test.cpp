@@ -199,6 +199,36 @@ TEST_F(WorkerTest, StopEndsAPauseAtOnce) {
     EXPECT_EQ("", readFile(worker.out)) << "stopped before its work was done";
 }
 
+// A second worker of a key waits while the pipe name is taken, takes it once
+// the first has ended, and a stop ends the wait too.
+TEST_F(WorkerTest, TakenPipeNameIsWaitedFor) {
+    Worker first = startWorker(files, {"x.ini", "USER:S#ALLE"});
+    PlatHandle pipe = attach("S#ALLE");
+    ASSERT_TRUE(platHandleOpen(pipe));
+    platCloseHandle(pipe);
+    TempDir secondFiles, thirdFiles;
+    Worker second = startWorker(secondFiles, {"x.ini", "USER:S#ALLE"});
+    platSleepMs(500);
+    EXPECT_EQ(0, waitpid(second.pid, nullptr, WNOHANG)) << "still waiting for the name";
+    kill(first.pid, SIGTERM);
+    EXPECT_EQ(0, waitExit(first.pid));
+    pipe = attach("S#ALLE");
+    ASSERT_TRUE(platHandleOpen(pipe)) << "the second worker took the name";
+    PlatHandle event = platEventOpen("S#ALLE");
+    ASSERT_TRUE(platHandleOpen(event));
+    EXPECT_EQ(PLAT_WAIT_SIGNALED, handOff(event, pipe, "5", GENEROUS_MS));
+    platCloseHandle(event);
+    platCloseHandle(pipe);
+    EXPECT_EQ("DEV S#ALLE 5\n", readFile(second.out));
+
+    Worker third = startWorker(thirdFiles, {"x.ini", "USER:S#ALLE"});
+    platSleepMs(300);
+    kill(third.pid, SIGTERM);
+    EXPECT_EQ(0, waitExit(third.pid)) << "a stop ends the wait";
+    kill(second.pid, SIGTERM);
+    EXPECT_EQ(0, waitExit(second.pid));
+}
+
 TEST_F(WorkerTest, TestBehavioursApplyOnlyToTheNamedWorker) {
     std::vector<std::string> env = {"KVS_WORKER_NO_EVENT=1", "KVS_WORKER_ONLY=S#ALLE2"};
     Worker other = startWorker(files, {"x.ini", "USER:S#ALLE"}, env);
