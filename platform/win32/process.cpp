@@ -32,8 +32,10 @@ uint32_t platProcessStart(const char *commandLine, uint32_t *pid) {
     } else {
         STARTUPINFOA startup = {};
         startup.cb = sizeof startup;
-        if (!CreateProcessA(nullptr, line, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                            &info))
+        // A group of its own, as on POSIX: a Ctrl-C in the service's console
+        // reaches the service alone, which then stops its workers in order.
+        if (!CreateProcessA(nullptr, line, nullptr, nullptr, FALSE, CREATE_NEW_PROCESS_GROUP,
+                            nullptr, nullptr, &startup, &info))
             error = GetLastError();
     }
     delete[] line;

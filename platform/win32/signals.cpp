@@ -21,14 +21,23 @@ HANDLE winStopEvent() {
 }
 
 // Runs on a thread of its own. A logoff is no reason to stop: the service
-// runs on without the user who started it.
+// runs on without the user who started it (a scheduled task gets the logoff
+// of every user). Closing the console and a system shut-down end the process
+// as soon as this handler returns, so it holds on while the main thread runs
+// the shutdown; the end of the process (or the system's time limit for the
+// handler) ends this thread with it.
 static BOOL WINAPI onConsoleEvent(DWORD type) {
     switch (type) {
         case CTRL_C_EVENT:
         case CTRL_BREAK_EVENT:
+            winRaiseStop();
+            return TRUE;
         case CTRL_CLOSE_EVENT:
         case CTRL_SHUTDOWN_EVENT:
             winRaiseStop();
+            Sleep(INFINITE);
+            return TRUE;
+        case CTRL_LOGOFF_EVENT:
             return TRUE;
         default:
             return FALSE;

@@ -1,10 +1,14 @@
 // TCP sockets over Winsock 1.1.
 #include "platform/socket.h"
 
+// internal.h first: <winsock2.h> brings <windows.h>, which must see
+// NOMINMAX and WIN32_LEAN_AND_MEAN.
+#include "platform/win32/internal.h"
+// clang-format off
 #include <winsock2.h>
+// clang-format on
 
 #include "platform/signals.h"
-#include "platform/win32/internal.h"
 
 // Waits are cut into slices so a stop request is seen within one of them;
 // Winsock 1.1's select cannot wait on an event.
@@ -47,12 +51,14 @@ PlatSocket platSockTcp() {
     return static_cast<PlatSocket>(s);
 }
 
-// On Windows SO_REUSEADDR would let a second listener take the port that the
-// first still holds; a restart binds again without it anyway. Exclusive use
-// gives what the option gives elsewhere: a port in use is refused.
+// SO_REUSEADDR as everywhere, so that a restart binds again while the
+// connections of the previous run are still closing (exclusive use would
+// refuse the port until they are gone). On Windows it also lets another
+// listener share a port in use; a second service instance never gets that
+// far, since it fails at its control pipe first.
 int platSockReuseAddr(PlatSocket s) {
-    BOOL on = TRUE;
-    return sockResult(setsockopt(sock(s), SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
+    int on = 1;
+    return sockResult(setsockopt(sock(s), SOL_SOCKET, SO_REUSEADDR,
                                  reinterpret_cast<const char *>(&on), sizeof on));
 }
 
@@ -105,7 +111,8 @@ static int selectOnce(SOCKET s, int forWrite, int sliceMs) {
     FD_ZERO(&failed);
     FD_SET(s, &failed);
     struct timeval limit = {sliceMs / 1000, (sliceMs % 1000) * 1000};
-    int count = select(0, forWrite ? nullptr : &set, forWrite ? &set : nullptr, &failed, &limit);
+    // The first argument is ignored by Winsock; 64 is the size of its sets.
+    int count = select(64, forWrite ? nullptr : &set, forWrite ? &set : nullptr, &failed, &limit);
     if (count == SOCKET_ERROR) return sockFail(WSAGetLastError());
     return count > 0 ? 1 : 0;
 }
