@@ -1,8 +1,8 @@
 # Cross build for 64-bit Windows with the mingw-w64 compiler:
 #   cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DKVS_TESTS=OFF
 # The -posix variant, so std::mutex and std::thread exist should any code use
-# them; everything is linked statically, so the programs need no compiler DLLs
-# beside them on the target machine.
+# them. Static linking and the C99 printf formats are set for every mingw
+# build in the top CMakeLists.txt.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
@@ -16,8 +16,3 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# printf-style checks follow the C99 formats (%zu, %lld) that the mingw
-# runtime's own printf family provides when asked for.
-add_compile_definitions(__USE_MINGW_ANSI_STDIO=1)
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
