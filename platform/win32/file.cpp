@@ -3,48 +3,15 @@
 // inheritance from the folder cut off.
 #include "platform/file.h"
 
-#include <new>
-
 #include "platform/win32/internal.h"
 
-// The security identifier of the user the process runs as, in a buffer the
-// caller frees with delete[]; nullptr with the last error set.
-static TOKEN_USER *currentUser() {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return nullptr;
-    DWORD size = 0;
-    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-    char *buffer = size > 0 ? new (std::nothrow) char[size] : nullptr;
-    if (buffer == nullptr || !GetTokenInformation(token, TokenUser, buffer, size, &size)) {
-        WinKeepError keep;
-        delete[] buffer;
-        CloseHandle(token);
-        return nullptr;
-    }
-    CloseHandle(token);
-    return reinterpret_cast<TOKEN_USER *>(buffer);
-}
-
 static DWORD restrictToOwner(const char *path) {
-    TOKEN_USER *user = currentUser();
-    if (user == nullptr) return GetLastError();
-    DWORD aclSize = sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + GetLengthSid(user->User.Sid);
-    char *aclBuffer = new (std::nothrow) char[aclSize];
-    ACL *acl = reinterpret_cast<ACL *>(aclBuffer);
-    SECURITY_DESCRIPTOR descriptor;
-    DWORD error = 0;
-    if (aclBuffer == nullptr) {
-        error = ERROR_NOT_ENOUGH_MEMORY;
-    } else if (!InitializeAcl(acl, aclSize, ACL_REVISION) ||
-               !AddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, user->User.Sid) ||
-               !InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
-               !SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE) ||
-               !SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED) ||
-               !SetFileSecurityA(path, DACL_SECURITY_INFORMATION, &descriptor)) {
+    WinOwnerOnly security;
+    DWORD error = winOwnerOnlyInit(&security);
+    if (error != 0) return error;
+    if (!SetFileSecurityA(path, DACL_SECURITY_INFORMATION, &security.descriptor))
         error = GetLastError();
-    }
-    delete[] aclBuffer;
-    delete[] reinterpret_cast<char *>(user);
+    winOwnerOnlyFree(&security);
     return error;
 }
 

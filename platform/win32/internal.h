@@ -41,6 +41,16 @@ enum WinWaitResult {
 // the wait unless ignoreStop != 0.
 int winWaitObject(HANDLE object, DWORD timeoutMs, int ignoreStop);
 
+// A security descriptor whose access list grants the current user everything
+// and nobody else (nothing inherited). winOwnerOnlyInit returns 0 or the
+// system error code; winOwnerOnlyFree releases it (also after a failure).
+struct WinOwnerOnly {
+    SECURITY_DESCRIPTOR descriptor;
+    char *acl;
+};
+DWORD winOwnerOnlyInit(WinOwnerOnly *out);
+void winOwnerOnlyFree(WinOwnerOnly *security);
+
 // Keeps the thread's last error across clean-up calls that may change it.
 class WinKeepError {
    public:

@@ -70,13 +70,24 @@ PlatHandle platPipeCreate(const char *pipePath, int nonBlocking) {
         return PLAT_INVALID_HANDLE;
     }
     // One instance: a second server of the name fails with "all pipe
-    // instances are busy". No security attributes: the handle is not
-    // inherited.
+    // instances are busy". Only the service's own user may attach (the
+    // default would let every local user open it and hold the one instance);
+    // the handle is not inherited.
+    WinOwnerOnly security;
+    DWORD error = winOwnerOnlyInit(&security);
+    if (error != 0) {
+        SetLastError(error);
+        return PLAT_INVALID_HANDLE;
+    }
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, &security.descriptor, FALSE};
     DWORD openMode = PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED;
     DWORD pipeMode = PIPE_TYPE_MESSAGE | PIPE_READMODE_BYTE | PIPE_REJECT_REMOTE_CLIENTS |
                      (nonBlocking ? PIPE_NOWAIT : PIPE_WAIT);
-    return winPlat(CreateNamedPipeA(pipePath, openMode, pipeMode, 1, OUT_BUFFER_SIZE,
-                                    IN_BUFFER_SIZE, 0, nullptr));
+    HANDLE pipe = CreateNamedPipeA(pipePath, openMode, pipeMode, 1, OUT_BUFFER_SIZE,
+                                   IN_BUFFER_SIZE, 0, &attributes);
+    WinKeepError keep;
+    winOwnerOnlyFree(&security);
+    return winPlat(pipe);
 }
 
 int platPipeNameTaken(uint32_t code) { return code == ERROR_PIPE_BUSY; }
@@ -189,8 +200,12 @@ PlatHandle platPipeOpen(const char *pipePath, int *result) {
         SetLastError(ERROR_INVALID_NAME);
         return PLAT_INVALID_HANDLE;
     }
+    // A server may act as its client only as far as identifying it: one that
+    // took the name first learns who connected, and nothing more.
     HANDLE pipe = CreateFileA(pipePath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT |
+                                  SECURITY_IDENTIFICATION,
+                              nullptr);
     if (pipe != INVALID_HANDLE_VALUE) {
         *result = PLAT_PIPE_OK;
         return winPlat(pipe);
