@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <random>
@@ -170,6 +171,40 @@ bool sendGarbage(int i, std::mt19937 &random) {
     return reply.empty() || reply == "<not sent>";  // a reset may meet the overlong one
 }
 
+// The open descriptors of a process, each as "number -> target".
+std::vector<std::string> openDescriptors(int pid) {
+    std::vector<std::string> found;
+    std::error_code error;
+    std::filesystem::directory_iterator entries("/proc/" + std::to_string(pid) + "/fd", error);
+    for (; !error && entries != std::filesystem::directory_iterator(); entries.increment(error)) {
+        std::error_code unread;
+        std::filesystem::path target = std::filesystem::read_symlink(entries->path(), unread);
+        found.push_back(entries->path().filename().string() + " -> " + target.string());
+    }
+    if (error) found.assign(1, "<unreadable: " + error.message() + ">");
+    return found;
+}
+
+// The service's descriptors once it is back waiting for a client: a client
+// sees its connection closed while the service may still be finishing that
+// request, so a listing counts only when two taken 50 ms apart agree.
+std::vector<std::string> idleDescriptors(int pid) {
+    std::vector<std::string> last = openDescriptors(pid);
+    for (int tries = 0; tries < 100; tries++) {
+        usleep(50 * 1000);
+        std::vector<std::string> now = openDescriptors(pid);
+        if (now == last) break;
+        last = now;
+    }
+    return last;
+}
+
+std::string listing(const std::vector<std::string> &lines) {
+    std::string text;
+    for (const std::string &line : lines) text += "\n  " + line;
+    return text;
+}
+
 class Faults : public ::testing::Test {
    protected:
     void SetUp() override {
@@ -189,6 +224,7 @@ TEST_F(Faults, GarbageFromThousandClientsLeavesTheServiceServingAndItsMemoryFlat
     for (int i = 0; i < 1000; i++) ASSERT_TRUE(sendGarbage(i, random)) << "warm-up client " << i;
     long before = residentKb(g_service->pid());
     ASSERT_GT(before, 0);
+    std::vector<std::string> descriptorsBefore = idleDescriptors(g_service->pid());
 
     for (int i = 0; i < 1000; i++) ASSERT_TRUE(sendGarbage(i, random)) << "client " << i;
     // Each silent client costs the receive limit of two seconds: a few only.
@@ -197,6 +233,10 @@ TEST_F(Faults, GarbageFromThousandClientsLeavesTheServiceServingAndItsMemoryFlat
     EXPECT_TRUE(answered("FAA", "ALLE"));
     EXPECT_TRUE(g_service->running());
     EXPECT_LE(residentKb(g_service->pid()), before + RSS_MARGIN_KB) << "before: " << before;
+    // Every client's socket was closed again, on every path of the garbage.
+    std::vector<std::string> descriptorsAfter = idleDescriptors(g_service->pid());
+    EXPECT_EQ(descriptorsAfter.size(), descriptorsBefore.size())
+        << "before:" << listing(descriptorsBefore) << "\nafter:" << listing(descriptorsAfter);
     EXPECT_NE(g_env->log().find("Parameter k\xF6nnen nicht verarbeitet werden!\n"),
               std::string::npos);
 }
