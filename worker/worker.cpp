@@ -31,6 +31,19 @@ static void reportSystemError(const WorkerOptions *options, const char *what) {
     fprintf(stderr, "DEV %s: %s failed: %s\n", options->key, what, text);
 }
 
+// A pause in slices, so that a stop ("kill") ends it at once. 1 when it ran
+// its time, 0 when a stop ended it.
+static int pauseUnlessStopped(uint32_t ms) {
+    const uint32_t SLICE_MS = 50;
+    int64_t end = platMonotonicMs() + ms;
+    while (!platStopRequested()) {
+        int64_t left = end - platMonotonicMs();
+        if (left <= 0) return 1;
+        platSleepMs(left < SLICE_MS ? static_cast<uint32_t>(left) : SLICE_MS);
+    }
+    return 0;
+}
+
 // A name that is taken is waited for. On Windows a connection that the
 // service still holds to the pipe of this key's previous worker keeps that
 // pipe alive until the service's next write to it fails; the hand-off after
@@ -45,8 +58,7 @@ static PlatHandle createPipe(const WorkerOptions *options) {
             fprintf(stderr, "DEV %s: the pipe name is taken; waiting for it\n", options->key);
             reported = 1;
         }
-        if (platStopRequested()) return PLAT_INVALID_HANDLE;
-        platSleepMs(RETRY_MS);
+        if (!pauseUnlessStopped(RETRY_MS)) return PLAT_INVALID_HANDLE;
     }
 }
 
@@ -80,17 +92,6 @@ static void signalDone(const WorkerOptions *options, WorkerLink *link) {
     if (!platEventSet(link->event)) reportSystemError(options, "setting the event");
 }
 
-// The test pause, in slices, so that a stop ("kill") ends it at once.
-static void pauseForWork(uint32_t ms) {
-    const uint32_t SLICE_MS = 50;
-    int64_t end = platMonotonicMs() + ms;
-    while (!platStopRequested()) {
-        int64_t left = end - platMonotonicMs();
-        if (left <= 0) return;
-        platSleepMs(left < SLICE_MS ? static_cast<uint32_t>(left) : SLICE_MS);
-    }
-}
-
 static void handleNumber(const WorkerOptions *options, WorkerLink *link, const char *bytes,
                          size_t length) {
     if (!isParameterNumber(bytes, length)) {
@@ -101,8 +102,8 @@ static void handleNumber(const WorkerOptions *options, WorkerLink *link, const c
         return;
     }
     link->handled++;
-    if (options->pauseMs > 0) pauseForWork(options->pauseMs);
-    if (platStopRequested()) return;  // stopped mid-work: no line, no signal
+    // Stopped mid-work: no line, no signal.
+    if (options->pauseMs > 0 && !pauseUnlessStopped(options->pauseMs)) return;
     if (options->crashAfter > 0 && link->handled == options->crashAfter) {
         fprintf(stderr, "DEV %s: ending abnormally at number %d as asked\n", options->key,
                 link->handled);
