@@ -39,8 +39,12 @@ int kvsFormat(char *dst, size_t size, const char *fmt, ...) {
     return cut;
 }
 
-static char asciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
-static char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+static char asciiUpper(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+}
+static char asciiLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+}
 
 int kvsEqualNoCase(const char *a, const char *b) {
     for (; *a != '\0' && *b != '\0'; a++, b++) {

@@ -153,7 +153,8 @@ int encryptToHex(const char *plain, char *out, size_t outSize, const char *key) 
         encipherBlock(&g_blowfishState, &left, &right);
         storeHalf(left, block);
         storeHalf(right, block + 4);
-        for (size_t k = 0; k < BLOCK_BYTES; k++) writeHexByte(block[k], out + n * BLOCK_DIGITS + 2 * k);
+        for (size_t k = 0; k < BLOCK_BYTES; k++)
+            writeHexByte(block[k], out + n * BLOCK_DIGITS + 2 * k);
     }
     out[blocks * BLOCK_DIGITS] = '\0';
     memset(&g_blowfishState, 0, sizeof g_blowfishState);

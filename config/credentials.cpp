@@ -22,7 +22,9 @@ enum {
 };
 static_assert(PLAIN_BUFFER_SIZE == 105, "room for a 200-digit value field");
 
-static void clearRecord() { memset(&g_credentialRecord, 0, sizeof g_credentialRecord); }
+static void clearRecord() {
+    memset(&g_credentialRecord, 0, sizeof g_credentialRecord);
+}
 
 // One line of at most size - 1 characters, the rest counting as the next line.
 // A CR LF ending reads as LF, also when the piece was cut between the two.
@@ -81,7 +83,8 @@ static void splitSecondLine(const char *line) {
     splitField(first, second, g_credentialRecord.key);
     const char *lineFeed = strchr(second + 1, '\n');
     if (lineFeed != nullptr) {
-        kvsCopyN(g_credentialRecord.value, CRED_FIELD_SIZE, second + 1, size_t(lineFeed - second - 1));
+        kvsCopyN(g_credentialRecord.value, CRED_FIELD_SIZE, second + 1,
+                 size_t(lineFeed - second - 1));
     }
 }
 
@@ -111,7 +114,8 @@ void readCredentialRecord(const char *name, const char *key, int32_t number, con
     if (file == nullptr) return;
     char firstLine[CRED_FIRST_LINE_CHARS + 1];
     char secondLine[CRED_SECOND_LINE_CHARS + 1];
-    while (readLine(file, firstLine, sizeof firstLine) && readLine(file, secondLine, sizeof secondLine)) {
+    while (readLine(file, firstLine, sizeof firstLine) &&
+           readLine(file, secondLine, sizeof secondLine)) {
         splitLines(firstLine, secondLine);
         if (recordMatches(name, key, number)) {
             decipherValue();
@@ -140,8 +144,10 @@ int readCredentials(const char *path) {
     loadCredentials(path);
     int result = DbConnect(g_credentials.login, g_credentials.pass, g_credentials.database);
     if (result != 0) {
-        printf("Datenbankverbindung fehlgeschlagen, Fehler: %d\nUser: %s\nPwd:  ****** \nDatabase: %s\nDbSystem: %s \n",
-               result, g_credentials.login, g_credentials.database, g_credentials.dbSystem);
+        printf(
+            "Datenbankverbindung fehlgeschlagen, Fehler: %d\nUser: %s\nPwd:  ****** \nDatabase: "
+            "%s\nDbSystem: %s \n",
+            result, g_credentials.login, g_credentials.database, g_credentials.dbSystem);
         fflush(stdout);
     }
     return result;

@@ -16,9 +16,9 @@ enum {
 // The four values, read once at start-up and kept for the service's life.
 struct Credentials {
     char login[200];
-    char pass[200];      // never written to any output
-    char dbSystem[11];   // "ORACLE", "MSSQL" or "MYSQL"
-    char database[41];   // ODBC data source name
+    char pass[200];     // never written to any output
+    char dbSystem[11];  // "ORACLE", "MSSQL" or "MYSQL"
+    char database[41];  // ODBC data source name
 };
 extern Credentials g_credentials;
 

@@ -30,7 +30,9 @@ struct ConnectFields {
 };
 ConnectFields g_connectFields;
 
-SQLPOINTER integerAttribute(SQLULEN value) { return reinterpret_cast<SQLPOINTER>(value); }
+SQLPOINTER integerAttribute(SQLULEN value) {
+    return reinterpret_cast<SQLPOINTER>(value);
+}
 
 // Frees the connection and then the environment, ignoring every answer.
 // The driver manager frees open statements with the connection, so the
@@ -49,20 +51,29 @@ void releaseConnection() {
     }
 }
 
-int dialectKnown() { return dbIsOracle() || dbIsMssql() || dbIsMysql(); }
+int dialectKnown() {
+    return dbIsOracle() || dbIsMssql() || dbIsMysql();
+}
 
 void reportConnectError() {
     DbReadDiag(SQL_HANDLE_DBC, g_dbConnection);
     std::printf("Connect Error: SQLCode: %ld sqlState: %s Msg: %s\n",
-                static_cast<long>(g_diagRecord.sqlCode), g_diagRecord.sqlState, g_diagRecord.sqlMsg);
+                static_cast<long>(g_diagRecord.sqlCode), g_diagRecord.sqlState,
+                g_diagRecord.sqlMsg);
     std::fflush(stdout);
 }
 
 }  // namespace
 
-int dbIsOracle() { return std::strcmp(g_credentials.dbSystem, "ORACLE") == 0; }
-int dbIsMssql() { return std::strcmp(g_credentials.dbSystem, "MSSQL") == 0; }
-int dbIsMysql() { return std::strcmp(g_credentials.dbSystem, "MYSQL") == 0; }
+int dbIsOracle() {
+    return std::strcmp(g_credentials.dbSystem, "ORACLE") == 0;
+}
+int dbIsMssql() {
+    return std::strcmp(g_credentials.dbSystem, "MSSQL") == 0;
+}
+int dbIsMysql() {
+    return std::strcmp(g_credentials.dbSystem, "MYSQL") == 0;
+}
 
 int DbConnect(const char *user, const char *password, const char *dataSource) {
     if (!dialectKnown()) {
@@ -86,10 +97,10 @@ int DbConnect(const char *user, const char *password, const char *dataSource) {
         g_dbConnection = SQL_NULL_HDBC;
         return -1;
     }
-    SQLRETURN rc = SQLConnect(g_dbConnection,
-                              reinterpret_cast<SQLCHAR *>(g_connectFields.dataSource), SQL_NTS,
-                              reinterpret_cast<SQLCHAR *>(g_connectFields.user), SQL_NTS,
-                              reinterpret_cast<SQLCHAR *>(g_connectFields.password), SQL_NTS);
+    SQLRETURN rc =
+        SQLConnect(g_dbConnection, reinterpret_cast<SQLCHAR *>(g_connectFields.dataSource), SQL_NTS,
+                   reinterpret_cast<SQLCHAR *>(g_connectFields.user), SQL_NTS,
+                   reinterpret_cast<SQLCHAR *>(g_connectFields.password), SQL_NTS);
     if (rc != SQL_ERROR) return 0;
     reportConnectError();
     return -1;

@@ -17,9 +17,9 @@ struct DiagRecord {
     int32_t sqlCode;
 };
 
-extern DiagRecord g_diagRecord;              // diagnostics of the most recent failure
-extern int g_dbNoData;                       // the no-data code of the dialect (100)
-extern char g_sqlText[DB_SQL_TEXT_SIZE];     // shared statement text
+extern DiagRecord g_diagRecord;           // diagnostics of the most recent failure
+extern int g_dbNoData;                    // the no-data code of the dialect (100)
+extern char g_sqlText[DB_SQL_TEXT_SIZE];  // shared statement text
 
 // The dialect is the DB_SYSTEM text of the credentials; these compare it anew.
 int dbIsOracle();

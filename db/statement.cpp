@@ -1,8 +1,8 @@
 // The statement result convention shared by the job and tenant statements,
 // and the quoting of values placed into statement texts.
-#include <cstdarg>
-
 #include "db/statement.h"
+
+#include <cstdarg>
 
 int dbAllocStatement(SQLHSTMT *stmt) {
     *stmt = SQL_NULL_HSTMT;
@@ -93,4 +93,6 @@ int dbQuoteN(char *out, size_t size, const char *value, size_t n) {
     return 0;
 }
 
-int dbQuote(char *out, size_t size, const char *value) { return dbQuoteN(out, size, value, static_cast<size_t>(-1)); }
+int dbQuote(char *out, size_t size, const char *value) {
+    return dbQuoteN(out, size, value, static_cast<size_t>(-1));
+}

@@ -7,8 +7,8 @@
 #include "common/text.h"
 
 enum {
-    LOG_LINE_SIZE = 504,     // line buffer and shared message buffer, NUL included
-    LOG_STAMP_LENGTH = 21,   // "YYYY-mm-dd HH:MM:SS" and two blanks
+    LOG_LINE_SIZE = 504,    // line buffer and shared message buffer, NUL included
+    LOG_STAMP_LENGTH = 21,  // "YYYY-mm-dd HH:MM:SS" and two blanks
     LOG_MAX_MESSAGE = LOG_LINE_SIZE - 1 - LOG_STAMP_LENGTH,  // 482 characters
 };
 

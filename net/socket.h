@@ -12,14 +12,14 @@
 #define KVSOCKET_TAG "KVSocket"
 
 struct KVSocket {
-    char tag[9];                // "KVSocket": proves a pointer designates a live handle
-    PlatSocket socket;          // PLAT_NO_SOCKET when the handle holds none
-    int32_t lastError;          // Winsock code of the last failure, 0 until one happens
-    uint32_t remoteAddress;     // outgoing connections only: never used here
+    char tag[9];             // "KVSocket": proves a pointer designates a live handle
+    PlatSocket socket;       // PLAT_NO_SOCKET when the handle holds none
+    int32_t lastError;       // Winsock code of the last failure, 0 until one happens
+    uint32_t remoteAddress;  // outgoing connections only: never used here
     char remoteAddressText[16];
     char remoteHostName[256];
     uint16_t remotePort;
-    int32_t timeLimit;          // seconds, for sockRecv and the writability wait of sockSend
+    int32_t timeLimit;  // seconds, for sockRecv and the writability wait of sockSend
 };
 
 static_assert(sizeof(KVSOCKET_TAG) == 9, "the tag is 8 characters and its NUL");

@@ -15,7 +15,9 @@ const PlatHandle PLAT_NO_HANDLE = 0;        // "null": never opened
 const PlatHandle PLAT_INVALID_HANDLE = -1;  // an open that failed
 
 // 1 when h designates an open object (neither null nor invalid).
-inline int platHandleOpen(PlatHandle h) { return h != PLAT_NO_HANDLE && h != PLAT_INVALID_HANDLE; }
+inline int platHandleOpen(PlatHandle h) {
+    return h != PLAT_NO_HANDLE && h != PLAT_INVALID_HANDLE;
+}
 
 // Closes a pipe, event or process handle. Returns 0, or a system error code
 // for a handle that is not open. Closing the last handle of a named object in

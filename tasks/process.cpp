@@ -113,8 +113,8 @@ int startTask(TaskRecord *task) {
         writeLogf("Start PGM: %s Cmd: %s\n", task->JOBNAM, task->JOBCMD);
         return START_OK;
     }
-    writeLogf("Start PGM: %s Cmd: %s Fehler Update Kvs500Job RC: %ld\n", task->JOBNAM,
-              task->JOBCMD, static_cast<long>(rc));
+    writeLogf("Start PGM: %s Cmd: %s Fehler Update Kvs500Job RC: %ld\n", task->JOBNAM, task->JOBCMD,
+              static_cast<long>(rc));
     return START_UPDATE_FAILED;
 }
 
@@ -213,8 +213,9 @@ void startAllTasks() {
             const char *sqlState = "";
             const char *sqlMsg = "";
             int32_t sqlCode = DbLastError(&sqlState, &sqlMsg);
-            writeLogf("SQLSelectKvs500JobDEV! Fehler SQLCode: %ld\n-   SQLState: %s\n-   SQLMsg: %s\n",
-                      static_cast<long>(sqlCode), sqlState, sqlMsg);
+            writeLogf(
+                "SQLSelectKvs500JobDEV! Fehler SQLCode: %ld\n-   SQLState: %s\n-   SQLMsg: %s\n",
+                static_cast<long>(sqlCode), sqlState, sqlMsg);
             DbReconnect();
             return;
         }
@@ -240,9 +241,10 @@ void stopAllTasks() {
 void TaskInfo() {
     for (int32_t i = 0; i < g_taskTable.count; i++) {
         const TaskRecord *task = &g_taskTable.slots[i];
-        writeLogf("TaskInfo: \n- JobCmd: %s\n- JobPid: %d\n- JobNam: %s\n- JobSda: %s\n"
-                  "- JobSts: %s\n- JobStv: %ld\n",
-                  task->JOBCMD, static_cast<int>(task->jobPid), task->taskName, task->JOBSDA,
-                  task->JOBSTS, static_cast<long>(task->JOBSTV));
+        writeLogf(
+            "TaskInfo: \n- JobCmd: %s\n- JobPid: %d\n- JobNam: %s\n- JobSda: %s\n"
+            "- JobSts: %s\n- JobStv: %ld\n",
+            task->JOBCMD, static_cast<int>(task->jobPid), task->taskName, task->JOBSDA,
+            task->JOBSTS, static_cast<long>(task->JOBSTV));
     }
 }

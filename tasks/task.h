@@ -7,11 +7,11 @@
 #include "platform/handle.h"
 
 // JobStatus: the two-character status in JOBSTS.
-#define JOB_STATUS_NEW "  "       // never started (or NULL)
-#define JOB_STATUS_RUNNING "01"   // worker started and running
-#define JOB_STATUS_FAILED "90"    // the process could not be created
-#define JOB_STATUS_ENDED "98"     // found gone, stopped, or displaced
-#define JOB_TYPE_DEV "06"         // daily-calculation worker job
+#define JOB_STATUS_NEW "  "      // never started (or NULL)
+#define JOB_STATUS_RUNNING "01"  // worker started and running
+#define JOB_STATUS_FAILED "90"   // the process could not be created
+#define JOB_STATUS_ENDED "98"    // found gone, stopped, or displaced
+#define JOB_TYPE_DEV "06"        // daily-calculation worker job
 
 enum {
     TASK_TABLE_SLOTS = 256,
@@ -20,22 +20,22 @@ enum {
 };
 
 struct TaskRecord {
-    uint32_t jobPid;      // process id of the worker; 0 = none known
-    char taskName[260];   // lower-cased module name of the worker, or "unknown"
+    uint32_t jobPid;     // process id of the worker; 0 = none known
+    char taskName[260];  // lower-cased module name of the worker, or "unknown"
     char JOBDA1[15];
     char JOBKE2[33];
-    char JOBURV[257];     // pipe name without "\\.\pipe\"
+    char JOBURV[257];  // pipe name without "\\.\pipe\"
     char JOBRTY[3];
     char JOBSTS[3];
     char JOBNAM[65];
-    char JOBUSR[129];     // worker key: event name and request key
+    char JOBUSR[129];  // worker key: event name and request key
     char JOBNUM[9];
     char JOBSDA[15];
     char JOBEDA[15];
     char JOBCMD[257];
     int32_t JOBMRT;
-    int32_t JOBSTV;       // start attempts
-    int32_t parmKey;      // number being handed over, 0 otherwise
+    int32_t JOBSTV;         // start attempts
+    int32_t parmKey;        // number being handed over, 0 otherwise
     PlatHandle pipeHandle;  // kept client end of the worker's pipe
 };
 

@@ -21,12 +21,13 @@ enum {
 };
 
 static int usage() {
-    fprintf(stderr,
-            "usage: kvscipher encrypt TEXT\n"
-            "       kvscipher decrypt HEX\n"
-            "       kvscipher write FILE --login USER --db-system ORACLE|MSSQL|MYSQL --database DSN\n"
-            "                 (the password is read as one line from standard input)\n"
-            "       kvscipher check FILE\n");
+    fprintf(
+        stderr,
+        "usage: kvscipher encrypt TEXT\n"
+        "       kvscipher decrypt HEX\n"
+        "       kvscipher write FILE --login USER --db-system ORACLE|MSSQL|MYSQL --database DSN\n"
+        "                 (the password is read as one line from standard input)\n"
+        "       kvscipher check FILE\n");
     return EXIT_BAD_INPUT;
 }
 
@@ -70,7 +71,8 @@ static int parseWriteArgs(int argc, char **argv, WriteRequest *req) {
         if (slot == nullptr || *slot != nullptr) return 0;
         *slot = argv[i + 1];
     }
-    return argc % 2 == 1 && req->login != nullptr && req->dbSystem != nullptr && req->database != nullptr;
+    return argc % 2 == 1 && req->login != nullptr && req->dbSystem != nullptr &&
+           req->database != nullptr;
 }
 
 // One line from standard input without its line end (LF or CR LF).
@@ -98,7 +100,8 @@ static int checkLength(const char *what, const char *value, size_t max) {
         return 0;
     }
     if (len > max) {
-        fprintf(stderr, "kvscipher: %s has %zu characters, at most %zu can be used\n", what, len, max);
+        fprintf(stderr, "kvscipher: %s has %zu characters, at most %zu can be used\n", what, len,
+                max);
         return 0;
     }
     return 1;
@@ -111,7 +114,8 @@ static int checkValues(const WriteRequest *req) {
         return 0;
     }
     static_assert(CONNECT_VALUE_MAX <= FILE_VALUE_MAX, "the connect limit is the narrowest");
-    static_assert(CONNECT_VALUE_MAX < sizeof g_credentials.database, "a data source fits its buffer");
+    static_assert(CONNECT_VALUE_MAX < sizeof g_credentials.database,
+                  "a data source fits its buffer");
     return checkLength("LOGIN", req->login, CONNECT_VALUE_MAX) &&
            checkLength("PASS", req->pass, CONNECT_VALUE_MAX) &&
            checkLength("DATABASE", req->database, CONNECT_VALUE_MAX);
@@ -122,7 +126,8 @@ static int appendRecord(char *text, size_t size, int number, const char *key, co
     char hex[2 * FILE_VALUE_MAX + 1];
     if (!encryptToHex(value, hex, sizeof hex, CREDENTIALS_KEY)) return 0;
     size_t used = strlen(text);
-    int cut = kvsFormat(text + used, size - used, "%d;%s;\n%d;%s;%s\n", number, key, number, key, hex);
+    int cut =
+        kvsFormat(text + used, size - used, "%d;%s;\n%d;%s;%s\n", number, key, number, key, hex);
     memset(hex, 0, sizeof hex);
     return !cut;
 }

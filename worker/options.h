@@ -6,9 +6,9 @@
 #include <cstdint>
 
 enum {
-    WORKER_MAX_KEY = 54,       // "\\.\pipe\" and the key must fit the service's 63-character path
+    WORKER_MAX_KEY = 54,  // "\\.\pipe\" and the key must fit the service's 63-character path
     WORKER_PIPE_PATH_SIZE = 64,
-    WORKER_MAX_DIGITS = 11,    // "%d" of a 32-bit number: sign and ten digits
+    WORKER_MAX_DIGITS = 11,  // "%d" of a 32-bit number: sign and ten digits
 };
 
 struct WorkerOptions {

@@ -22,7 +22,7 @@ enum { READ_BUFFER_SIZE = 64 };  // room beyond 11 digits, so overlong input sho
 struct WorkerLink {
     PlatHandle event;  // PLAT_NO_HANDLE when the test asked for no event
     PlatHandle pipe;
-    int32_t handled;   // numbers received so far
+    int32_t handled;  // numbers received so far
 };
 
 static void reportSystemError(const WorkerOptions *options, const char *what) {

@@ -33,7 +33,9 @@ static int listenAt(PosixObject *pipe) {
     return 0;
 }
 
-int platPipeNameTaken(uint32_t code) { return code == EADDRINUSE; }
+int platPipeNameTaken(uint32_t code) {
+    return code == EADDRINUSE;
+}
 
 PlatHandle platPipeCreate(const char *pipePath, int nonBlocking) {
     char path[POSIX_PATH_SIZE], lockPath[POSIX_PATH_SIZE];

@@ -83,14 +83,16 @@ PlatHandle platPipeCreate(const char *pipePath, int nonBlocking) {
     DWORD openMode = PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED;
     DWORD pipeMode = PIPE_TYPE_MESSAGE | PIPE_READMODE_BYTE | PIPE_REJECT_REMOTE_CLIENTS |
                      (nonBlocking ? PIPE_NOWAIT : PIPE_WAIT);
-    HANDLE pipe = CreateNamedPipeA(pipePath, openMode, pipeMode, 1, OUT_BUFFER_SIZE,
-                                   IN_BUFFER_SIZE, 0, &attributes);
+    HANDLE pipe = CreateNamedPipeA(pipePath, openMode, pipeMode, 1, OUT_BUFFER_SIZE, IN_BUFFER_SIZE,
+                                   0, &attributes);
     WinKeepError keep;
     winOwnerOnlyFree(&security);
     return winPlat(pipe);
 }
 
-int platPipeNameTaken(uint32_t code) { return code == ERROR_PIPE_BUSY; }
+int platPipeNameTaken(uint32_t code) {
+    return code == ERROR_PIPE_BUSY;
+}
 
 // ConnectNamedPipe's answers: a client attached (also one that has closed
 // since: the next read says broken), or none yet.

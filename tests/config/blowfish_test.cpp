@@ -11,7 +11,8 @@ const char *KEY = "VORDLAK";
 
 std::string bytesOf(const std::string &hex) {
     std::string out(hex.size() / 2, '\0');
-    hexToBytes(hex.c_str(), static_cast<int>(hex.size()), reinterpret_cast<unsigned char *>(&out[0]));
+    hexToBytes(hex.c_str(), static_cast<int>(hex.size()),
+               reinterpret_cast<unsigned char *>(&out[0]));
     return out;
 }
 
@@ -25,7 +26,9 @@ std::string storedOrder(const std::string &publishedHex) {
     return out;
 }
 
-uint32_t word(const std::string &hex) { return uint32_t(std::stoul(hex, nullptr, 16)); }
+uint32_t word(const std::string &hex) {
+    return uint32_t(std::stoul(hex, nullptr, 16));
+}
 
 bool stateIsZero() {
     static const BlowfishState zero = {};
@@ -92,7 +95,9 @@ TEST(Blowfish, PublishedVectorsThroughTheStoredByteOrder) {
     }
 }
 
-TEST(Blowfish, KnownStoredValue) { EXPECT_EQ("7269659624E4B7BD", encrypt("MYSQL")); }
+TEST(Blowfish, KnownStoredValue) {
+    EXPECT_EQ("7269659624E4B7BD", encrypt("MYSQL"));
+}
 
 TEST(Blowfish, EmptyKeyLeavesThePArrayUnkeyed) {
     // An all-zero key of any length gives the same schedule as an empty one,
@@ -165,7 +170,7 @@ TEST(Blowfish, HexDigitRule) {
 
 TEST(Blowfish, ShortLastGroupCountsMissingDigitsAsZero) {
     std::string hex = encrypt("ABCDEFGHIJ");  // two blocks
-    std::string cut = hex.substr(0, 21);       // 5 digits of the second block
+    std::string cut = hex.substr(0, 21);      // 5 digits of the second block
     std::string padded = cut + std::string(11, '0');
     std::string out = decrypt(cut);
     EXPECT_EQ(0, memcmp(decrypt(padded).data(), out.data(), 17));

@@ -25,7 +25,7 @@ std::string fourRecords() {
 }
 
 class CredentialsFile : public ::testing::Test {
-protected:
+   protected:
     TempDir dir;
     std::string path = dir.file("korvantis.ini");
 
@@ -37,7 +37,8 @@ protected:
         ASSERT_TRUE(writeFile(path, content));
         readCredentialRecord(name, key, number, path.c_str());
     }
-    void expectCredentials(const char *login, const char *pass, const char *dbSystem, const char *database) {
+    void expectCredentials(const char *login, const char *pass, const char *dbSystem,
+                           const char *database) {
         EXPECT_STREQ(login, g_credentials.login);
         EXPECT_STREQ(pass, g_credentials.pass);
         EXPECT_STREQ(dbSystem, g_credentials.dbSystem);
@@ -160,7 +161,8 @@ TEST_F(CredentialsFile, OverlongLinesContinueAsTheNextLine) {
 
 TEST_F(CredentialsFile, OverlongValuesAreCut) {
     std::string hex = hexOf(std::string(100, 'L'));  // 208 digits, 8 past the field
-    std::string file = "1;LOGIN;\n1;LOGIN;" + hex + "\n" + record("3", "DB_SYSTEM", "MYSQLMYSQLMYSQL") +
+    std::string file = "1;LOGIN;\n1;LOGIN;" + hex + "\n" +
+                       record("3", "DB_SYSTEM", "MYSQLMYSQLMYSQL") +
                        record("4", "DATABASE", std::string(60, 'D'));
     load(file);
     char kept[128];  // the field keeps 200 digits: 12 whole blocks and a short group
@@ -182,14 +184,16 @@ TEST_F(CredentialsFile, LowerCaseHexReadsAsOtherBytes) {
 
 TEST_F(CredentialsFile, ConnectFailureTextHidesThePassword) {
     ASSERT_TRUE(writeFile(path, record("1", "LOGIN", "kvsuser") + record("2", "PASS", "geheim99") +
-                                    record("3", "DB_SYSTEM", "DB2") + record("4", "DATABASE", "KVS_DSN")));
+                                    record("3", "DB_SYSTEM", "DB2") +
+                                    record("4", "DATABASE", "KVS_DSN")));
     testing::internal::CaptureStdout();
     int result = readCredentials(path.c_str());
     std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(-1, result);
-    EXPECT_NE(std::string::npos,
-              out.find("Datenbankverbindung fehlgeschlagen, Fehler: -1\nUser: kvsuser\nPwd:  ****** \n"
-                       "Database: KVS_DSN\nDbSystem: DB2 \n"))
+    EXPECT_NE(
+        std::string::npos,
+        out.find("Datenbankverbindung fehlgeschlagen, Fehler: -1\nUser: kvsuser\nPwd:  ****** \n"
+                 "Database: KVS_DSN\nDbSystem: DB2 \n"))
         << out;
     EXPECT_EQ(std::string::npos, out.find("geheim99"));
 }

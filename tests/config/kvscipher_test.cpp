@@ -20,8 +20,9 @@ struct ToolRun {
 ToolRun kvscipher(const std::string &args, const std::string &stdinText = "") {
     const char *binDir = getenv("KVS_BIN_DIR");
     EXPECT_NE(nullptr, binDir);
-    std::string command = "printf '%s' '" + stdinText + "' | '" + std::string(binDir ? binDir : ".") +
-                          "/kvscipher' " + args + " 2>&1; echo \"#rc=$?\"";
+    std::string command = "printf '%s' '" + stdinText + "' | '" +
+                          std::string(binDir ? binDir : ".") + "/kvscipher' " + args +
+                          " 2>&1; echo \"#rc=$?\"";
     ToolRun run{-1, ""};
     FILE *pipe = popen(command.c_str(), "r");
     if (pipe == nullptr) return run;
@@ -37,12 +38,13 @@ ToolRun kvscipher(const std::string &args, const std::string &stdinText = "") {
 }
 
 class Kvscipher : public ::testing::Test {
-protected:
+   protected:
     TempDir dir;
     std::string path = dir.file("korvantis.ini");
-    std::string write(const std::string &login, const std::string &dbSystem, const std::string &database) {
-        return "write '" + path + "' --login '" + login + "' --db-system '" + dbSystem + "' --database '" +
-               database + "'";
+    std::string write(const std::string &login, const std::string &dbSystem,
+                      const std::string &database) {
+        return "write '" + path + "' --login '" + login + "' --db-system '" + dbSystem +
+               "' --database '" + database + "'";
     }
 };
 
@@ -85,7 +87,9 @@ TEST_F(Kvscipher, WriteRefusesWhatTheServiceCannotUse) {
     EXPECT_EQ(2, kvscipher(write("u", "MYSQL", "DSN"), std::string(24, 'p') + "\n").status);
     EXPECT_EQ(2, kvscipher(write("u", "MYSQL", "DSN"), "").status);
     EXPECT_FALSE(std::filesystem::exists(path));
-    EXPECT_EQ(0, kvscipher(write(std::string(23, 'u'), "ORACLE", std::string(23, 'd')), std::string(23, 'p')).status);
+    EXPECT_EQ(0, kvscipher(write(std::string(23, 'u'), "ORACLE", std::string(23, 'd')),
+                           std::string(23, 'p'))
+                     .status);
 }
 
 TEST_F(Kvscipher, CheckReportsEmptyValues) {
@@ -98,9 +102,10 @@ TEST_F(Kvscipher, CheckReportsEmptyValues) {
 }
 
 TEST_F(Kvscipher, BadArgumentsShowUsage) {
-    for (const char *args : {"", "encrypt", "encrypt a b", "rot13 x", "write f --login u --db-system MYSQL",
-                             "write f --login u --login v --db-system MYSQL --database d",
-                             "write f --user u --db-system MYSQL --database d"}) {
+    for (const char *args :
+         {"", "encrypt", "encrypt a b", "rot13 x", "write f --login u --db-system MYSQL",
+          "write f --login u --login v --db-system MYSQL --database d",
+          "write f --user u --db-system MYSQL --database d"}) {
         ToolRun run = kvscipher(args, "pw\n");
         EXPECT_EQ(2, run.status) << args;
         EXPECT_NE(std::string::npos, run.out.find("usage:")) << args;

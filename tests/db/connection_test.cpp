@@ -98,7 +98,7 @@ TEST_F(DbTest, ConnectValuesAreCutTo23Characters) {
 }
 
 class ReconnectTest : public DbTest {
-protected:
+   protected:
     void SetUp() override {
         DbTest::SetUp();
         std::error_code error;

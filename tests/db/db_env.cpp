@@ -11,7 +11,7 @@ namespace {
 PrivateMariaDb *g_db = nullptr;
 
 class DbEnvironment : public ::testing::Environment {
-public:
+   public:
     void SetUp() override {
         g_db = new PrivateMariaDb;
         ASSERT_TRUE(g_db->start()) << "the private server did not start";
@@ -34,7 +34,9 @@ std::string sqlValue(const std::string &value) {
 
 }  // namespace
 
-PrivateMariaDb &testDb() { return *g_db; }
+PrivateMariaDb &testDb() {
+    return *g_db;
+}
 
 void DbTest::SetUp() {
     ASSERT_NE(g_db, nullptr);
@@ -60,10 +62,11 @@ TaskRecord jobRecord(const char *da1, const char *ke2, const char *sts) {
     return record;
 }
 
-void insertJobRow(const std::string &da1, const std::string &ke2, const std::string &sts,
-                  int stv, const std::string &type) {
+void insertJobRow(const std::string &da1, const std::string &ke2, const std::string &sts, int stv,
+                  const std::string &type) {
     ASSERT_TRUE(testDb().exec(
         "INSERT INTO KVSYSTEM.KVS500JOB (JOBDA1, JOBKE2, JOBRTY, JOBSTS, JOBUSR, JOBMRT, JOBSTV) "
-        "VALUES ('" + da1 + "', '" + ke2 + "', '" + type + "', " + sqlValue(sts) + ", 'S#" + ke2 +
-        "', 0, " + std::to_string(stv) + ")"));
+        "VALUES ('" +
+        da1 + "', '" + ke2 + "', '" + type + "', " + sqlValue(sts) + ", 'S#" + ke2 + "', 0, " +
+        std::to_string(stv) + ")"));
 }

@@ -14,7 +14,7 @@ PrivateMariaDb &testDb();
 
 // Connected with dialect MYSQL, both tables empty.
 class DbTest : public ::testing::Test {
-protected:
+   protected:
     void SetUp() override;
 };
 
@@ -22,5 +22,5 @@ protected:
 TaskRecord jobRecord(const char *da1, const char *ke2, const char *sts = "");
 
 // Inserts a job row directly (NULL for a value given as "NULL").
-void insertJobRow(const std::string &da1, const std::string &ke2, const std::string &sts,
-                  int stv, const std::string &type = "06");
+void insertJobRow(const std::string &da1, const std::string &ke2, const std::string &sts, int stv,
+                  const std::string &type = "06");

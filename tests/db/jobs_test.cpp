@@ -1,16 +1,19 @@
 // The job-table statements against the real server: what a fetch delivers,
 // which job is startable, quoting, and the texts of the other dialects.
+#include "db/jobs.h"
+
 #include <cstring>
 
 #include "common/text.h"
 #include "config/credentials.h"
 #include "db/db.h"
-#include "db/jobs.h"
 #include "tests/db/db_env.h"
 
 namespace {
 
-bool sameRecord(const TaskRecord &a, const TaskRecord &b) { return memcmp(&a, &b, sizeof a) == 0; }
+bool sameRecord(const TaskRecord &a, const TaskRecord &b) {
+    return memcmp(&a, &b, sizeof a) == 0;
+}
 
 // Fetches every row of type "06" through the cursor.
 std::vector<TaskRecord> fetchAll() {
@@ -76,14 +79,18 @@ TEST_F(DbTest, NullColumnLeavesTheFieldAsItWas) {
 }
 
 TEST_F(DbTest, OverlongValuesAreCutAndStillDelivered) {
-    ASSERT_TRUE(testDb().exec("ALTER TABLE KVSYSTEM.KVS500JOB MODIFY JOBCMD VARCHAR(400), "
-                              "MODIFY JOBNUM VARCHAR(20)"));
+    ASSERT_TRUE(
+        testDb().exec("ALTER TABLE KVSYSTEM.KVS500JOB MODIFY JOBCMD VARCHAR(400), "
+                      "MODIFY JOBNUM VARCHAR(20)"));
     std::string cmd300(300, 'c');
     std::string cmd256(256, 'd');
     ASSERT_TRUE(testDb().exec(
         "INSERT INTO KVSYSTEM.KVS500JOB (JOBDA1, JOBKE2, JOBRTY, JOBCMD, JOBNUM, JOBSTV) VALUES "
-        "('1', 'A', '06', '" + cmd300 + "', '123456789', 0), "
-        "('1', 'B', '06', '" + cmd256 + "', '12345678', 0)"));
+        "('1', 'A', '06', '" +
+        cmd300 +
+        "', '123456789', 0), "
+        "('1', 'B', '06', '" +
+        cmd256 + "', '12345678', 0)"));
     std::vector<TaskRecord> rows = fetchAll();
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(std::string(rows[0].JOBCMD), cmd300.substr(0, 256));
@@ -94,8 +101,9 @@ TEST_F(DbTest, OverlongValuesAreCutAndStillDelivered) {
     TaskRecord next = jobRecord("", "");
     EXPECT_EQ(SQLSelectKvs500JobDEV(&next), 0);
     EXPECT_EQ(std::string(next.JOBCMD), cmd300.substr(0, 256));
-    ASSERT_TRUE(testDb().exec("DELETE FROM KVSYSTEM.KVS500JOB; ALTER TABLE KVSYSTEM.KVS500JOB "
-                              "MODIFY JOBCMD VARCHAR(256), MODIFY JOBNUM VARCHAR(8)"));
+    ASSERT_TRUE(
+        testDb().exec("DELETE FROM KVSYSTEM.KVS500JOB; ALTER TABLE KVSYSTEM.KVS500JOB "
+                      "MODIFY JOBCMD VARCHAR(256), MODIFY JOBNUM VARCHAR(8)"));
 }
 
 TEST_F(DbTest, NoCursorOrNoRowLeavesTheRecordUntouched) {
@@ -224,25 +232,27 @@ TEST_F(DbTest, TextThatWouldNotFitIsNotExecuted) {
 }
 
 class DialectTexts : public ::testing::Test {
-protected:
+   protected:
     void TearDown() override { kvsCopy(g_credentials.dbSystem, "MYSQL"); }
 };
 
 TEST_F(DialectTexts, NextStartableJobPerDialect) {
     kvsCopy(g_credentials.dbSystem, "ORACLE");
     ASSERT_EQ(SQLTextSelectKvs500JobDEV(), 0);
-    EXPECT_STREQ(g_sqlText,
-                 " SELECT * FROM ( SELECT JOBDA1, JOBKE2, JOBURV, JOBCMD,         JOBRTY, JOBSTS, "
-                 "JOBNAM, JOBUSR,         JOBNUM, JOBSDA, JOBEDA, JOBMRT, JOBSTV  FROM "
-                 "KVSYSTEM.KVS500JOB  WHERE JOBRTY = '06'  AND  (JOBSTS is NULL OR JOBSTS = '  ' OR "
-                 "JOBSTS >= '90')  AND  JOBSTV < 11  ORDER BY JOBDA1, JOBKE2 )  WHERE ROWNUM = 1 ");
+    EXPECT_STREQ(
+        g_sqlText,
+        " SELECT * FROM ( SELECT JOBDA1, JOBKE2, JOBURV, JOBCMD,         JOBRTY, JOBSTS, "
+        "JOBNAM, JOBUSR,         JOBNUM, JOBSDA, JOBEDA, JOBMRT, JOBSTV  FROM "
+        "KVSYSTEM.KVS500JOB  WHERE JOBRTY = '06'  AND  (JOBSTS is NULL OR JOBSTS = '  ' OR "
+        "JOBSTS >= '90')  AND  JOBSTV < 11  ORDER BY JOBDA1, JOBKE2 )  WHERE ROWNUM = 1 ");
     kvsCopy(g_credentials.dbSystem, "MSSQL");
     ASSERT_EQ(SQLTextSelectKvs500JobDEV(), 0);
-    EXPECT_STREQ(g_sqlText,
-                 " SELECT TOP 1 JOBDA1, JOBKE2, JOBURV, JOBCMD,               JOBRTY, JOBSTS, "
-                 "JOBNAM, JOBUSR,               JOBNUM, JOBSDA, JOBEDA, JOBMRT, JOBSTV  FROM "
-                 "KVSYSTEM.KVS500JOB  WHERE JOBRTY = '06'  AND  (JOBSTS is NULL OR JOBSTS = '  ' OR "
-                 "JOBSTS >= '90')  AND  JOBSTV < 11  ORDER BY JOBDA1, JOBKE2 ");
+    EXPECT_STREQ(
+        g_sqlText,
+        " SELECT TOP 1 JOBDA1, JOBKE2, JOBURV, JOBCMD,               JOBRTY, JOBSTS, "
+        "JOBNAM, JOBUSR,               JOBNUM, JOBSDA, JOBEDA, JOBMRT, JOBSTV  FROM "
+        "KVSYSTEM.KVS500JOB  WHERE JOBRTY = '06'  AND  (JOBSTS is NULL OR JOBSTS = '  ' OR "
+        "JOBSTS >= '90')  AND  JOBSTV < 11  ORDER BY JOBDA1, JOBKE2 ");
     kvsCopy(g_credentials.dbSystem, "MYSQL");
     ASSERT_EQ(SQLTextSelectKvs500JobDEV(), 0);
     EXPECT_STREQ(g_sqlText,
@@ -273,12 +283,14 @@ TEST_F(DialectTexts, RowStatementTexts) {
                  "'20240102030406',        JOBEDA = '',        JOBSTV = -2  WHERE  JOBDA1 = "
                  "'20240102030405'  AND    JOBKE2 = 'DEV:T1#ALLE2' ");
     ASSERT_EQ(SQLTextInsertKvs500Job(&record), 0);
-    EXPECT_STREQ(g_sqlText,
-                 " INSERT INTO KVSYSTEM.KVS500JOB         (JobDa1, JobKe2, JobUrv, JobCmd,          "
-                 "JobUsr, JobMrt, JobRty, JobStv)  VALUES ('20240102030405', 'DEV:T1#ALLE2', "
-                 "'T1#ALLE2', 'DEV_MYSQL.EXE', 'T1#ALLE2', 5, '06', 0) ");
+    EXPECT_STREQ(
+        g_sqlText,
+        " INSERT INTO KVSYSTEM.KVS500JOB         (JobDa1, JobKe2, JobUrv, JobCmd,          "
+        "JobUsr, JobMrt, JobRty, JobStv)  VALUES ('20240102030405', 'DEV:T1#ALLE2', "
+        "'T1#ALLE2', 'DEV_MYSQL.EXE', 'T1#ALLE2', 5, '06', 0) ");
     ASSERT_EQ(SQLTextDeleteKvs500Job("1", "it's"), 0);
-    EXPECT_STREQ(g_sqlText, "DELETE FROM KVSYSTEM.KVS500JOB WHERE  JOBDA1 = '1' AND    JOBKE2 = 'it''s' ");
+    EXPECT_STREQ(g_sqlText,
+                 "DELETE FROM KVSYSTEM.KVS500JOB WHERE  JOBDA1 = '1' AND    JOBKE2 = 'it''s' ");
     ASSERT_EQ(SQLTextOpenKvs500Job("06"), 0);
     EXPECT_STREQ(g_sqlText,
                  "SELECT JOBDA1, JOBKE2, JOBURV, JOBCMD,        JOBRTY, JOBSTS, JOBNAM,        "

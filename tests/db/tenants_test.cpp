@@ -1,10 +1,11 @@
 // The tenant cursor and the head counts, against real tenant schemas.
+#include "db/tenants.h"
+
 #include <cstring>
 
 #include "common/text.h"
 #include "config/credentials.h"
 #include "db/db.h"
-#include "db/tenants.h"
 #include "tests/db/db_env.h"
 
 namespace {
@@ -16,7 +17,8 @@ std::string deliveredTenants() {
     char schema[TENANT_SCHEMA_SIZE];
     char path[TENANT_SETTINGS_SIZE];
     int rc;
-    while ((rc = SQLFetchKvs112Mnd(schema, path)) == 0) all += std::string(schema) + "=" + path + "\n";
+    while ((rc = SQLFetchKvs112Mnd(schema, path)) == 0)
+        all += std::string(schema) + "=" + path + "\n";
     EXPECT_EQ(rc, g_dbNoData);
     EXPECT_EQ(SQLCloseKvs112Mnd(), 0);
     return all;
@@ -27,7 +29,10 @@ TEST_F(DbTest, HeadCountsGivePartitionCounts) {
         const char *schema;
         int persons;
         int partitions;
-    } cases[] = {{"HC0", 0, 1}, {"HC999", 999, 1}, {"HC1000", 1000, 2}, {"HC9000", 9000, 10},
+    } cases[] = {{"HC0", 0, 1},
+                 {"HC999", 999, 1},
+                 {"HC1000", 1000, 2},
+                 {"HC9000", 9000, 10},
                  {"HC25000", 25000, 10}};
     for (const auto &c : cases) {
         ASSERT_TRUE(testDb().addTenant(c.schema, c.persons));

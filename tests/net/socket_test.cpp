@@ -17,8 +17,6 @@
 
 namespace {
 
-
-
 void sendAll(int fd, const std::string &bytes) {
     ASSERT_EQ(send(fd, bytes.data(), bytes.size(), 0), static_cast<ssize_t>(bytes.size()));
 }

@@ -1,15 +1,15 @@
 // Named events: set, reset and pulse on both reset modes, waits across
 // handles and processes, and the lifetime of a name.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
-#include <filesystem>
 #include <csignal>
+#include <filesystem>
 #include <string>
-#include <sys/stat.h>
 #include <thread>
-#include <unistd.h>
 
 #include "platform/clock.h"
 #include "platform/event.h"

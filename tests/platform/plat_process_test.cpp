@@ -67,7 +67,7 @@ TEST(CommandLine, SplitsByTheWindowsRules) {
     EXPECT_EQ(V({"\\\"x y"}), split("\\\\\\\"x\" y\""));   // 3 backslashes, then a group
     EXPECT_EQ(V({"open end"}), split("\"open end"));
     EXPECT_EQ(V({"a\"b c", "d"}), split("\"a\"\"b c\" d"));  // "" inside a group: one quote
-    EXPECT_EQ(V({"ab", "c"}), split("a\"\"b c"));             // "" outside: an empty group
+    EXPECT_EQ(V({"ab", "c"}), split("a\"\"b c"));            // "" outside: an empty group
     char buffer[4];
     char *words[1];
     EXPECT_EQ(-1, posixSplitCommandLine("a b", buffer, sizeof buffer, words, 1));

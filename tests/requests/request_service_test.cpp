@@ -17,9 +17,9 @@
 
 #include "platform/event.h"
 #include "platform/handle.h"
-#include "tests/support/tcp_client.h"
 #include "tests/support/mariadb.h"
 #include "tests/support/service_run.h"
+#include "tests/support/tcp_client.h"
 
 namespace {
 

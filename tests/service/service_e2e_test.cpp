@@ -12,9 +12,9 @@
 #include <ctime>
 #include <string>
 
-#include "tests/support/tcp_client.h"
 #include "tests/support/mariadb.h"
 #include "tests/support/service_run.h"
+#include "tests/support/tcp_client.h"
 
 namespace {
 
@@ -63,8 +63,6 @@ class Service : public testing::Test {
     ServiceEnv env_;
     ServiceProcess service_;
 };
-
-
 
 // Seconds of the stamp in front of the log line holding text; -1 if none.
 long stampOf(const std::string &log, const std::string &text) {

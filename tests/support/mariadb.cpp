@@ -22,7 +22,8 @@ std::string findSourceDir() {
     if (env != nullptr && env[0] != '\0') return env;
     std::string here = __FILE__;
     const std::string tail = "/tests/support/mariadb.cpp";
-    if (here.size() > tail.size() && here.compare(here.size() - tail.size(), tail.size(), tail) == 0)
+    if (here.size() > tail.size() &&
+        here.compare(here.size() - tail.size(), tail.size(), tail) == 0)
         return here.substr(0, here.size() - tail.size());
     return ".";
 }
@@ -31,8 +32,10 @@ std::string findSourceDir() {
 std::string shellQuote(const std::string &word) {
     std::string out = "'";
     for (char c : word) {
-        if (c == '\'') out += "'\\''";
-        else out += c;
+        if (c == '\'')
+            out += "'\\''";
+        else
+            out += c;
     }
     return out + "'";
 }
@@ -52,7 +55,9 @@ std::string replaceAll(std::string text, const std::string &from, const std::str
     return text;
 }
 
-std::string sqlText(const std::string &value) { return "'" + replaceAll(value, "'", "''") + "'"; }
+std::string sqlText(const std::string &value) {
+    return "'" + replaceAll(value, "'", "''") + "'";
+}
 
 bool appendRecord(std::string *file, int number, const char *key, const std::string &value) {
     char hex[512];
@@ -73,12 +78,14 @@ PrivateMariaDb::PrivateMariaDb() {
     dsn_ = "KVSDB";
 }
 
-PrivateMariaDb::~PrivateMariaDb() { stop(); }
+PrivateMariaDb::~PrivateMariaDb() {
+    stop();
+}
 
 int PrivateMariaDb::run(const std::string &args, std::string *output) const {
-    std::string command = "KVS_DB_OWNER_PID=" + ownPid() + " KVS_DB_PASSWORD=" +
-                          shellQuote(password_) + " KVS_DB_USER=" + user_ + " KVS_DB_DSN=" + dsn_ +
-                          " " + shellQuote(script_) + " " + args;
+    std::string command = "KVS_DB_OWNER_PID=" + ownPid() +
+                          " KVS_DB_PASSWORD=" + shellQuote(password_) + " KVS_DB_USER=" + user_ +
+                          " KVS_DB_DSN=" + dsn_ + " " + shellQuote(script_) + " " + args;
     FILE *pipe = popen(command.c_str(), "r");
     if (pipe == nullptr) return -1;
     char buffer[4096];
@@ -124,7 +131,8 @@ bool PrivateMariaDb::stopServer() {
 bool PrivateMariaDb::startServer() {
     if (dir_.empty()) return false;
     running_ = run("start " + shellQuote(dir_), nullptr) == 0;
-    if (!running_) std::fprintf(stderr, "PrivateMariaDb: the server did not start (%s)\n", dir_.c_str());
+    if (!running_)
+        std::fprintf(stderr, "PrivateMariaDb: the server did not start (%s)\n", dir_.c_str());
     return running_;
 }
 
@@ -135,7 +143,9 @@ bool PrivateMariaDb::runSql(const std::string &sql, std::string *output) {
     return run("load " + shellQuote(dir_) + " " + shellQuote(file), output) == 0;
 }
 
-bool PrivateMariaDb::exec(const std::string &sql) { return runSql(sql, nullptr); }
+bool PrivateMariaDb::exec(const std::string &sql) {
+    return runSql(sql, nullptr);
+}
 
 std::string PrivateMariaDb::query(const std::string &sql) {
     std::string out;
@@ -160,7 +170,8 @@ bool PrivateMariaDb::addTenant(const std::string &schema, int persons, const std
     std::string sql = replaceAll(tenant, "@SCHEMA@", schema);
     if (persons > 0) {
         sql += "SET SESSION max_recursive_iterations = " + std::to_string(persons + 10) + ";\n";
-        sql += "INSERT INTO " + schema + ".PERSONALSTAMM (PSTNAM, PSTBSVPZM) "
+        sql += "INSERT INTO " + schema +
+               ".PERSONALSTAMM (PSTNAM, PSTBSVPZM) "
                "WITH RECURSIVE seq(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM seq WHERE n < " +
                std::to_string(persons) + ") SELECT CONCAT('Person ', n), 1 FROM seq;\n";
     }

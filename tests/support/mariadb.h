@@ -8,7 +8,7 @@
 #include <string>
 
 class PrivateMariaDb {
-public:
+   public:
     PrivateMariaDb();
     ~PrivateMariaDb();
     PrivateMariaDb(const PrivateMariaDb &) = delete;
@@ -19,9 +19,9 @@ public:
     // ODBCINI/ODBCSYSINI in this process's environment (setenv), so DbConnect
     // and child processes find the data source.
     bool start();
-    void stop();          // stops the server and removes its directory; also done by the destructor
-    bool stopServer();    // stops the same instance, data kept
-    bool startServer();   // starts it again (same directory, same port when free)
+    void stop();         // stops the server and removes its directory; also done by the destructor
+    bool stopServer();   // stops the same instance, data kept
+    bool startServer();  // starts it again (same directory, same port when free)
 
     bool exec(const std::string &sql);          // statements as root via the mariadb client
     std::string query(const std::string &sql);  // rows as lines, columns tab-separated (-N -B)
@@ -46,7 +46,7 @@ public:
     // database) and calls DbConnect. Returns DbConnect's result.
     int connect(const std::string &dbSystem = "MYSQL");
 
-private:
+   private:
     int run(const std::string &args, std::string *output) const;
     bool runSql(const std::string &sql, std::string *output);
 

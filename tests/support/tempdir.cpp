@@ -1,9 +1,9 @@
 #include "tests/support/tempdir.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <filesystem>
 
 TempDir::TempDir() {
     char pattern[] = "/tmp/kvs-test-XXXXXX";

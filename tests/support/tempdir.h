@@ -4,7 +4,7 @@
 #include <string>
 
 class TempDir {
-public:
+   public:
     TempDir();
     ~TempDir();
     const std::string &path() const { return path_; }
@@ -12,7 +12,7 @@ public:
     std::string makeDir(const std::string &relative) const;
     std::string file(const std::string &relative) const { return path_ + "/" + relative; }
 
-private:
+   private:
     std::string path_;
 };
 

@@ -19,7 +19,7 @@ PrivateMariaDb *g_db = nullptr;
 TempDir *g_root = nullptr;
 
 class TasksEnvironment : public ::testing::Environment {
-public:
+   public:
     void SetUp() override {
         g_root = new TempDir;
         g_root->makeDir("work");
@@ -45,17 +45,23 @@ public:
 ::testing::Environment *const g_environment =
     ::testing::AddGlobalTestEnvironment(new TasksEnvironment);
 
-std::string sqlQuoted(const std::string &text) { return "'" + text + "'"; }
+std::string sqlQuoted(const std::string &text) {
+    return "'" + text + "'";
+}
 
 }  // namespace
 
-PrivateMariaDb &testDb() { return *g_db; }
+PrivateMariaDb &testDb() {
+    return *g_db;
+}
 
-std::string logText() { return readFile(LOG_FILE_PATH); }
+std::string logText() {
+    return readFile(LOG_FILE_PATH);
+}
 
 std::string jobRow(const std::string &ke2, const std::string &columns) {
-    std::string rows = g_db->query("SELECT " + columns + " FROM KVSYSTEM.KVS500JOB WHERE JOBKE2 = " +
-                                   sqlQuoted(ke2));
+    std::string rows = g_db->query("SELECT " + columns +
+                                   " FROM KVSYSTEM.KVS500JOB WHERE JOBKE2 = " + sqlQuoted(ke2));
     if (!rows.empty() && rows.back() == '\n') rows.pop_back();
     return rows;
 }
@@ -63,11 +69,11 @@ std::string jobRow(const std::string &ke2, const std::string &columns) {
 bool insertJob(const std::string &ke2, const std::string &cmd, const std::string &name,
                int attempts, const std::string &type) {
     std::string user = ke2.substr(ke2.find(':') + 1);
-    return g_db->exec("INSERT INTO KVSYSTEM.KVS500JOB (JOBDA1, JOBKE2, JOBURV, JOBCMD, JOBRTY, "
-                      "JOBNAM, JOBUSR, JOBMRT, JOBSTV) VALUES ('20000101000000', " +
-                      sqlQuoted(ke2) + ", " + sqlQuoted(user) + ", " + sqlQuoted(cmd) + ", " +
-                      sqlQuoted(type) + ", " + sqlQuoted(name) + ", " + sqlQuoted(user) + ", 0, " +
-                      std::to_string(attempts) + ")");
+    return g_db->exec(
+        "INSERT INTO KVSYSTEM.KVS500JOB (JOBDA1, JOBKE2, JOBURV, JOBCMD, JOBRTY, "
+        "JOBNAM, JOBUSR, JOBMRT, JOBSTV) VALUES ('20000101000000', " +
+        sqlQuoted(ke2) + ", " + sqlQuoted(user) + ", " + sqlQuoted(cmd) + ", " + sqlQuoted(type) +
+        ", " + sqlQuoted(name) + ", " + sqlQuoted(user) + ", 0, " + std::to_string(attempts) + ")");
 }
 
 bool selectStartable(TaskRecord *record) {

@@ -4,10 +4,10 @@
 // directory for pipes and events.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "tasks/task.h"
 #include "tests/support/mariadb.h"
@@ -33,7 +33,7 @@ bool waitProcessEnded(uint32_t pid);
 // Empty job and tenant tables, empty task table and log; after each test every
 // worker the task table knows is killed.
 class TasksDbTest : public ::testing::Test {
-protected:
+   protected:
     void SetUp() override;
     void TearDown() override;
 };

@@ -1,4 +1,6 @@
 // Worker control with real worker processes and the real job table.
+#include "platform/process.h"
+
 #include <signal.h>
 #include <spawn.h>
 
@@ -7,7 +9,6 @@
 #include "common/text.h"
 #include "db/jobs.h"
 #include "platform/clock.h"
-#include "platform/process.h"
 #include "tasks/process.h"
 #include "tests/tasks/fixture.h"
 
@@ -53,8 +54,8 @@ TEST_F(ProcessTest, CheckTaskStartsAnUnstartedTaskAndKeepsALiveWorker) {
               jobRow("DEV:S#ALLE", "JOBSTS, JOBNAM, JOBNUM, JOBSTV, LENGTH(JOBSDA), JOBEDA"));
     EXPECT_STREQ("dev_mysql.exe", task->taskName);
     std::string log = logText();
-    EXPECT_NE(std::string::npos, log.find("  Start PGM: dev_mysql.exe Cmd: " +
-                                          std::string(WORKER_CMD) + "\n"));
+    EXPECT_NE(std::string::npos,
+              log.find("  Start PGM: dev_mysql.exe Cmd: " + std::string(WORKER_CMD) + "\n"));
     EXPECT_EQ(std::string::npos, log.find("Info checkTask"));
 
     // Names are compared without regard to letter case: still the same worker.
@@ -142,10 +143,12 @@ TEST_F(ProcessTest, MissingProgramIsRetriedUntilTheAttemptsAreUsedUp) {
         EXPECT_STREQ("90", g_taskTable.slots[i].JOBSTS);
         EXPECT_EQ(0u, g_taskTable.slots[i].jobPid);
     }
-    EXPECT_EQ(8u, count(logText(), "  Start PGM:  Cmd: DEV_NOWHERE.EXE x.ini USER:S#ALLE "
-                                   "fehlgeschlagen! No such file or directory\n"));
-    EXPECT_EQ("90\t11\t\t", jobRow("DEV:S#ALLE", "JOBSTS, JOBSTV, COALESCE(JOBNUM, ''), "
-                                     "COALESCE(JOBSDA, '')"));
+    EXPECT_EQ(8u, count(logText(),
+                        "  Start PGM:  Cmd: DEV_NOWHERE.EXE x.ini USER:S#ALLE "
+                        "fehlgeschlagen! No such file or directory\n"));
+    EXPECT_EQ("90\t11\t\t", jobRow("DEV:S#ALLE",
+                                   "JOBSTS, JOBSTV, COALESCE(JOBNUM, ''), "
+                                   "COALESCE(JOBSDA, '')"));
 
     // Attempts used up: refused, nothing written, nothing logged.
     std::string log = logText();

@@ -1,8 +1,9 @@
 // Start-up provisioning against the real job and tenant tables.
+#include "tasks/provision.h"
+
 #include <string>
 
 #include "config/credentials.h"
-#include "tasks/provision.h"
 #include "tests/tasks/fixture.h"
 
 namespace {
@@ -22,17 +23,20 @@ TEST_F(ProvisionTest, EmptyTenantTableCreatesNothing) {
 TEST_F(ProvisionTest, JobsPerPartitionAndOneCorrectionJob) {
     ASSERT_TRUE(testDb().addTenant("PV_NONE", 0, "A1", "07"));
     ASSERT_TRUE(testDb().addTenant("PV_BIG", 2500, "B2", "11"));
-    ASSERT_TRUE(testDb().exec("INSERT INTO KvSystem.Kvs112Mnd (MndSch, MndLiz, MndNum, MndKon, "
-                              "MndNa1) VALUES ('PV_NOTABLE', 'C3', '01', 0, 'ohne Personal')"));
+    ASSERT_TRUE(
+        testDb().exec("INSERT INTO KvSystem.Kvs112Mnd (MndSch, MndLiz, MndNum, MndKon, "
+                      "MndNa1) VALUES ('PV_NOTABLE', 'C3', '01', 0, 'ohne Personal')"));
     CreateRT06Jobs();
 
-    EXPECT_EQ("DEV:PV_BIG#ALLE\nDEV:PV_BIG#ALLE2\nDEV:PV_BIG#ALLE3\nDEV:PV_BIG#KORR\n"
-              "DEV:PV_NONE#ALLE\nDEV:PV_NONE#KORR\n",
-              allKeys());
-    EXPECT_EQ("20000101000000\tPV_BIG#ALLE2\tDEV_MYSQL.EXE ../files/B211.ini USER:PV_BIG#ALLE2\t"
-              "06\tNULL\tPV_BIG#ALLE2\t0\t0",
-              jobRow("DEV:PV_BIG#ALLE2",
-                     "JOBDA1, JOBURV, JOBCMD, JOBRTY, JOBSTS, JOBUSR, JOBMRT, JOBSTV"));
+    EXPECT_EQ(
+        "DEV:PV_BIG#ALLE\nDEV:PV_BIG#ALLE2\nDEV:PV_BIG#ALLE3\nDEV:PV_BIG#KORR\n"
+        "DEV:PV_NONE#ALLE\nDEV:PV_NONE#KORR\n",
+        allKeys());
+    EXPECT_EQ(
+        "20000101000000\tPV_BIG#ALLE2\tDEV_MYSQL.EXE ../files/B211.ini USER:PV_BIG#ALLE2\t"
+        "06\tNULL\tPV_BIG#ALLE2\t0\t0",
+        jobRow("DEV:PV_BIG#ALLE2",
+               "JOBDA1, JOBURV, JOBCMD, JOBRTY, JOBSTS, JOBUSR, JOBMRT, JOBSTV"));
     EXPECT_EQ("DEV_MYSQL.EXE ../files/A107.ini USER:PV_NONE#KORR",
               jobRow("DEV:PV_NONE#KORR", "JOBCMD"));
     EXPECT_EQ("", logText());

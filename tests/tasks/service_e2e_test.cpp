@@ -55,8 +55,8 @@ TEST_F(ServiceWorkersTest, WorkersAreRecordedRestartedAndStopped) {
 
     std::vector<JobLine> started = jobLines();
     ASSERT_EQ(6u, started.size());
-    const char *keys[] = {"DEV:E2E_BIG#ALLE",  "DEV:E2E_BIG#ALLE2",  "DEV:E2E_BIG#ALLE3",
-                          "DEV:E2E_BIG#KORR",  "DEV:E2E_SMALL#ALLE", "DEV:E2E_SMALL#KORR"};
+    const char *keys[] = {"DEV:E2E_BIG#ALLE", "DEV:E2E_BIG#ALLE2",  "DEV:E2E_BIG#ALLE3",
+                          "DEV:E2E_BIG#KORR", "DEV:E2E_SMALL#ALLE", "DEV:E2E_SMALL#KORR"};
     std::set<uint32_t> workers;
     for (size_t i = 0; i < started.size(); i++) {
         const JobLine &job = started[i];
@@ -91,8 +91,9 @@ TEST_F(ServiceWorkersTest, WorkersAreRecordedRestartedAndStopped) {
     for (uint32_t pid : workers) EXPECT_TRUE(waitProcessEnded(pid)) << pid;
 
     std::string log = env.log();
-    EXPECT_NE(std::string::npos, log.find("  checkTask: OpenProcess fehlgeschlagen! PID: " +
-                                          std::to_string(killed) + " "));
+    EXPECT_NE(
+        std::string::npos,
+        log.find("  checkTask: OpenProcess fehlgeschlagen! PID: " + std::to_string(killed) + " "));
     EXPECT_NE(std::string::npos,
               log.find("  Info checkTask: Taskname: dev_mysql.exe Prozessname: unknown\n"));
     EXPECT_EQ(7u, count(log, "  Start PGM: dev_mysql.exe Cmd: DEV_MYSQL.EXE "));

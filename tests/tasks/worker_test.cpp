@@ -2,6 +2,7 @@
 // the numbers over one kept connection, the test behaviours, and that it
 // leaves nothing behind.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,8 +10,6 @@
 #include <cstdlib>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "platform/clock.h"
 #include "platform/event.h"
@@ -112,7 +111,7 @@ bool eventGone(const std::string &key) {
 }
 
 class WorkerTest : public ::testing::Test {
-protected:
+   protected:
     void SetUp() override { setenv("KVS_IPC_DIR", ipc.path().c_str(), 1); }
     TempDir ipc;
     TempDir files;
