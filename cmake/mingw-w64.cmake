@@ -1,5 +1,5 @@
 # Cross build for 64-bit Windows with the mingw-w64 compiler:
-#   cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DKVS_TESTS=OFF
+#   cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DBUILD_TESTING=OFF
 # The -posix variant, so std::mutex and std::thread exist should any code use
 # them. Static linking and the C99 printf formats are set for every mingw
 # build in the top CMakeLists.txt.
