@@ -2,9 +2,8 @@
 // message, rotated to a single backup past the size limit.
 #pragma once
 
-#include <cstdio>
-
 #include "common/text.h"
+#include "platform/log_file.h"
 
 enum {
     LOG_LINE_SIZE = 504,    // line buffer and shared message buffer, NUL included
@@ -20,8 +19,10 @@ const long LOG_ROTATE_BYTES = 5000000;  // rotate when the file is larger than t
 extern char g_logMessage[LOG_LINE_SIZE];
 
 // Opens the log for appending, rotating it first when it has grown past the
-// limit. Returns the stream or nullptr.
-FILE *openLog();
+// limit. Returns the file or PLAT_LOG_NONE. A symbolic link in place of the
+// log (or of the rotation's new file) is never followed; standard error names
+// it once per process.
+PlatLogFile openLog();
 
 // Appends one finished message, prefixed with the local time. The message is
 // never read as a format; one longer than LOG_MAX_MESSAGE is cut. A message

@@ -107,12 +107,26 @@ TEST_F(LogTest, RotatesOnlyPastTheLimitAndKeepsOneBackup) {
     EXPECT_EQ(fresh.substr(STAMP), "neu\n");
 }
 
+TEST_F(LogTest, LinkInPlaceOfTheLogIsNeverFollowed) {
+    std::string target = dir_.path() + "/fremd.txt";
+    ASSERT_TRUE(writeFile(target, "fremd\n"));
+    ASSERT_EQ(symlink(target.c_str(), (logDir_ + "/kvstgbstr.log").c_str()), 0);
+    testing::internal::CaptureStderr();
+    writeLog("erste\n");
+    writeLog("zweite\n");
+    std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(readFile(target), "fremd\n");
+    EXPECT_EQ(said,
+              "Logdatei ../korvantis_php/log/kvstgbstr.log ist ein symbolischer Link und wird "
+              "nicht beschrieben, Meldungen gehen verloren!\n");  // once, with the path
+}
+
 TEST(LogMissingDir, NothingWrittenAndNoCrash) {
     TempDir dir;
     char saved[4096];
     ASSERT_NE(getcwd(saved, sizeof saved), nullptr);
     ASSERT_EQ(chdir(dir.makeDir("work").c_str()), 0);
-    EXPECT_EQ(openLog(), nullptr);
+    EXPECT_EQ(openLog(), PLAT_LOG_NONE);
     writeLog("verloren\n");
     writeLogf("%s\n", "auch verloren");
     EXPECT_EQ(access("../korvantis_php", F_OK), -1);  // the log call creates no directory
