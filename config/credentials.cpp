@@ -138,6 +138,7 @@ void loadCredentials(const char *path) {
     kvsCopy(g_credentials.dbSystem, g_credentialRecord.value);
     readCredentialRecord("", "DATABASE", 0, path);
     kvsCopy(g_credentials.database, g_credentialRecord.value);
+    DbSetSystem(g_credentials.dbSystem);  // the connection chooses its dialect by it
 }
 
 int readCredentials(const char *path) {

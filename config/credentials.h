@@ -36,8 +36,9 @@ extern CredentialRecord g_credentialRecord;
 // when none matches or the file cannot be opened.
 void readCredentialRecord(const char *name, const char *key, int32_t number, const char *path);
 
-// Reads LOGIN, PASS, DB_SYSTEM and DATABASE into g_credentials, without
-// connecting (used by the service and by the operator tools).
+// Reads LOGIN, PASS, DB_SYSTEM and DATABASE into g_credentials and hands
+// DB_SYSTEM to the database layer, without connecting (used by the service
+// and by the operator tools).
 void loadCredentials(const char *path);
 
 // Reads the four values and connects to the database. 0 when connected,

@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "config/credentials.h"
 #include "db/jobs.h"
 #include "db/statement.h"
 #include "db/tenants.h"
@@ -29,6 +28,7 @@ struct ConnectFields {
     char dataSource[DB_CONNECT_FIELD_SIZE];
 };
 ConnectFields g_connectFields;
+char g_dbSystem[DB_SYSTEM_SIZE];
 
 SQLPOINTER integerAttribute(SQLULEN value) {
     return reinterpret_cast<SQLPOINTER>(value);
@@ -65,19 +65,26 @@ void reportConnectError() {
 
 }  // namespace
 
+void DbSetSystem(const char *dbSystem) {
+    kvsCopy(g_dbSystem, dbSystem != nullptr ? dbSystem : "");
+}
+const char *DbSystem() {
+    return g_dbSystem;
+}
+
 int dbIsOracle() {
-    return std::strcmp(g_credentials.dbSystem, "ORACLE") == 0;
+    return std::strcmp(g_dbSystem, "ORACLE") == 0;
 }
 int dbIsMssql() {
-    return std::strcmp(g_credentials.dbSystem, "MSSQL") == 0;
+    return std::strcmp(g_dbSystem, "MSSQL") == 0;
 }
 int dbIsMysql() {
-    return std::strcmp(g_credentials.dbSystem, "MYSQL") == 0;
+    return std::strcmp(g_dbSystem, "MYSQL") == 0;
 }
 
 int DbConnect(const char *user, const char *password, const char *dataSource) {
     if (!dialectKnown()) {
-        std::printf("DBSystem: %s\n", g_credentials.dbSystem);
+        std::printf("DBSystem: %s\n", g_dbSystem);
         std::fflush(stdout);
         return -1;
     }
@@ -114,7 +121,10 @@ int DbDisconnect() {
 int DbReconnect() {
     writeLogf("- Datenbankverbindung reconnect!!!\n");
     DbDisconnect();
-    int rc = DbConnect(g_credentials.login, g_credentials.pass, g_credentials.database);
+    // DbConnect overwrites its fields from the arguments, so they go by value.
+    ConnectFields last = g_connectFields;
+    int rc = DbConnect(last.user, last.password, last.dataSource);
+    std::memset(&last, 0, sizeof last);  // the password must not linger on the stack
     if (rc != 0) {
         writeLogf("- Datenbankverbindung herstellen fehlgeschlagen! RC: %d\n", rc);
         return 0;

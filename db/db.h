@@ -9,6 +9,7 @@
 enum {
     DB_SQL_TEXT_SIZE = 1024,
     DB_CONNECT_FIELD_SIZE = 24,  // user, password and data source as passed to the driver
+    DB_SYSTEM_SIZE = 11,         // the DB_SYSTEM text of the credentials, NUL included
 };
 
 struct DiagRecord {
@@ -21,7 +22,11 @@ extern DiagRecord g_diagRecord;           // diagnostics of the most recent fail
 extern int g_dbNoData;                    // the no-data code of the dialect (100)
 extern char g_sqlText[DB_SQL_TEXT_SIZE];  // shared statement text
 
-// The dialect is the DB_SYSTEM text of the credentials; these compare it anew.
+// The dialect is the DB_SYSTEM text of the credentials, handed over by their
+// reader before it connects and kept here (cut to 10 characters, as the
+// credentials keep it). The tests below compare it anew each time.
+void DbSetSystem(const char *dbSystem);
+const char *DbSystem();  // the text last handed over, "" before
 int dbIsOracle();
 int dbIsMssql();
 int dbIsMysql();
@@ -32,7 +37,7 @@ int dbIsMysql();
 // cursor is closed first (the driver frees it with the connection).
 int DbConnect(const char *user, const char *password, const char *dataSource);
 int DbDisconnect();  // always 0; closes open cursors too
-int DbReconnect();   // 1 connected again, 0 not
+int DbReconnect();   // 1 connected again, 0 not; uses the copies of the last DbConnect
 // Fills g_diagRecord from record 1 of the handle (an ODBC handle type and handle).
 void DbReadDiag(short handleType, void *handle);
 // The sqlCode of g_diagRecord; *sqlState and *sqlMsg point at its texts.

@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "common/text.h"
-#include "config/credentials.h"
 #include "db/db.h"
 #include "db/jobs.h"
 #include "db/tenants.h"
@@ -95,7 +94,7 @@ static void insertTenantJobs(const char *program, const char *schema, const char
 }
 
 void CreateRT06Jobs() {
-    const char *program = rt06ProgramName(g_credentials.dbSystem);
+    const char *program = rt06ProgramName(DbSystem());
     // A failed open leaves no cursor; the first fetch then reports it.
     SQLOpenKvs112Mnd();
     for (;;) {

@@ -6,7 +6,6 @@
 #include <fstream>
 
 #include "common/text.h"
-#include "config/credentials.h"
 #include "db/db.h"
 #include "db/jobs.h"
 #include "db/tenants.h"
@@ -25,12 +24,12 @@ TEST_F(DbTest, UnknownDialectIsRefusedAndLeavesTheConnection) {
         EXPECT_EQ(GetCapturedStdout(), std::string("DBSystem: ") + system + "\n");
     }
     // The connection made before is still there.
-    kvsCopy(g_credentials.dbSystem, "MYSQL");
+    DbSetSystem("MYSQL");
     EXPECT_EQ(SQLDeleteKvs500Job("x", "y"), 0);
 }
 
 TEST_F(DbTest, WrongPasswordPrintsTheDriverDiagnostics) {
-    kvsCopy(g_credentials.dbSystem, "MYSQL");
+    DbSetSystem("MYSQL");
     CaptureStdout();
     EXPECT_EQ(DbConnect(testDb().user().c_str(), "wrong", testDb().dsn().c_str()), -1);
     std::string out = GetCapturedStdout();
@@ -90,7 +89,7 @@ TEST_F(DbTest, ConnectValuesAreCutTo23Characters) {
         std::ofstream out(testDb().dir() + "/odbc.ini", std::ios::app);
         out << "[" << name << "]" << section;
     }
-    kvsCopy(g_credentials.dbSystem, "MYSQL");
+    DbSetSystem("MYSQL");
     EXPECT_EQ(DbConnect(testDb().user().c_str(), testDb().password().c_str(),
                         (name + "-ignored").c_str()),
               0);

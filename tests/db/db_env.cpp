@@ -1,7 +1,6 @@
 #include "tests/db/db_env.h"
 
 #include "common/text.h"
-#include "config/credentials.h"
 #include "db/db.h"
 #include "db/jobs.h"
 #include "db/tenants.h"
@@ -41,7 +40,7 @@ PrivateMariaDb &testDb() {
 void DbTest::SetUp() {
     ASSERT_NE(g_db, nullptr);
     ASSERT_TRUE(g_db->exec("DELETE FROM KVSYSTEM.KVS500JOB; DELETE FROM KvSystem.Kvs112Mnd;"));
-    if (std::string(g_credentials.dbSystem) != "MYSQL" || g_dbNoData != 100) {
+    if (std::string(DbSystem()) != "MYSQL" || g_dbNoData != 100) {
         ASSERT_EQ(g_db->connect("MYSQL"), 0);
     } else {
         // Cheap check that the connection still works; reconnect when not.
@@ -53,8 +52,8 @@ void DbTest::SetUp() {
 }
 
 TaskRecord jobRecord(const char *da1, const char *ke2, const char *sts) {
-    TaskRecord record;
-    clearTaskRecord(&record);
+    // Zeroed by hand: this binary links the database layer without tasks/.
+    TaskRecord record = TaskRecord();
     kvsCopy(record.JOBDA1, da1);
     kvsCopy(record.JOBKE2, ke2);
     kvsCopy(record.JOBSTS, sts);

@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "common/text.h"
-#include "config/credentials.h"
 #include "db/db.h"
 #include "tests/db/db_env.h"
 
@@ -233,11 +232,11 @@ TEST_F(DbTest, TextThatWouldNotFitIsNotExecuted) {
 
 class DialectTexts : public ::testing::Test {
    protected:
-    void TearDown() override { kvsCopy(g_credentials.dbSystem, "MYSQL"); }
+    void TearDown() override { DbSetSystem("MYSQL"); }
 };
 
 TEST_F(DialectTexts, NextStartableJobPerDialect) {
-    kvsCopy(g_credentials.dbSystem, "ORACLE");
+    DbSetSystem("ORACLE");
     ASSERT_EQ(SQLTextSelectKvs500JobDEV(), 0);
     EXPECT_STREQ(
         g_sqlText,
@@ -245,7 +244,7 @@ TEST_F(DialectTexts, NextStartableJobPerDialect) {
         "JOBNAM, JOBUSR,         JOBNUM, JOBSDA, JOBEDA, JOBMRT, JOBSTV  FROM "
         "KVSYSTEM.KVS500JOB  WHERE JOBRTY = '06'  AND  (JOBSTS is NULL OR JOBSTS = '  ' OR "
         "JOBSTS >= '90')  AND  JOBSTV < 11  ORDER BY JOBDA1, JOBKE2 )  WHERE ROWNUM = 1 ");
-    kvsCopy(g_credentials.dbSystem, "MSSQL");
+    DbSetSystem("MSSQL");
     ASSERT_EQ(SQLTextSelectKvs500JobDEV(), 0);
     EXPECT_STREQ(
         g_sqlText,
@@ -253,14 +252,14 @@ TEST_F(DialectTexts, NextStartableJobPerDialect) {
         "JOBNAM, JOBUSR,               JOBNUM, JOBSDA, JOBEDA, JOBMRT, JOBSTV  FROM "
         "KVSYSTEM.KVS500JOB  WHERE JOBRTY = '06'  AND  (JOBSTS is NULL OR JOBSTS = '  ' OR "
         "JOBSTS >= '90')  AND  JOBSTV < 11  ORDER BY JOBDA1, JOBKE2 ");
-    kvsCopy(g_credentials.dbSystem, "MYSQL");
+    DbSetSystem("MYSQL");
     ASSERT_EQ(SQLTextSelectKvs500JobDEV(), 0);
     EXPECT_STREQ(g_sqlText,
                  " SELECT JOBDA1, JOBKE2, JOBURV, JOBCMD,         JOBRTY, JOBSTS, JOBNAM, JOBUSR, "
                  "        JOBNUM, JOBSDA, JOBEDA, JOBMRT, JOBSTV  FROM KVSYSTEM.KVS500JOB  WHERE "
                  "JOBRTY = '06'  AND  (JOBSTS is NULL OR JOBSTS = '  ' OR JOBSTS >= '90')  AND  "
                  "JOBSTV < 11  ORDER BY JOBDA1, JOBKE2 LIMIT 0, 1 ");
-    kvsCopy(g_credentials.dbSystem, "Oracle");
+    DbSetSystem("Oracle");
     EXPECT_EQ(SQLTextSelectKvs500JobDEV(), -1);
     TaskRecord record = jobRecord("", "");
     EXPECT_EQ(SQLSelectKvs500JobDEV(&record), -1);
@@ -313,10 +312,10 @@ TEST(DbQuote, DoublesQuotesAndReportsCuts) {
 
 TEST_F(DialectTexts, BackslashIsDoubledOnlyWhereItEscapes) {
     char out[16];
-    kvsCopy(g_credentials.dbSystem, "MYSQL");
+    DbSetSystem("MYSQL");
     EXPECT_EQ(dbQuote(out, sizeof out, "a\\'b\\"), 0);
     EXPECT_STREQ(out, "a\\\\''b\\\\");
-    kvsCopy(g_credentials.dbSystem, "MSSQL");
+    DbSetSystem("MSSQL");
     EXPECT_EQ(dbQuote(out, sizeof out, "a\\'b\\"), 0);
     EXPECT_STREQ(out, "a\\''b\\");
 }

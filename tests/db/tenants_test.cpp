@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "common/text.h"
-#include "config/credentials.h"
 #include "db/db.h"
 #include "tests/db/db_env.h"
 
@@ -65,9 +64,9 @@ TEST(TenantTexts, HeadCountText) {
     ASSERT_EQ(SQLTextCountPersonalstamm("Ab_9$"), 0);
     EXPECT_STREQ(g_sqlText, "SELECT COUNT(*) FROM Ab_9$.PERSONALSTAMM WHERE  PSTBSVPZM = 1 ");
     // "#" is a name character elsewhere but opens a comment on MySQL.
-    kvsCopy(g_credentials.dbSystem, "ORACLE");
+    DbSetSystem("ORACLE");
     EXPECT_EQ(SQLTextCountPersonalstamm("A#B"), 0);
-    kvsCopy(g_credentials.dbSystem, "MYSQL");
+    DbSetSystem("MYSQL");
     EXPECT_EQ(SQLTextCountPersonalstamm("A#B"), -1);
 }
 

@@ -7,10 +7,6 @@
 #include <fstream>
 #include <sstream>
 
-#include "common/text.h"
-#include "config/blowfish.h"
-#include "config/credentials.h"
-#include "db/db.h"
 #include "tests/support/tempdir.h"
 
 namespace {
@@ -57,14 +53,6 @@ std::string replaceAll(std::string text, const std::string &from, const std::str
 
 std::string sqlText(const std::string &value) {
     return "'" + replaceAll(value, "'", "''") + "'";
-}
-
-bool appendRecord(std::string *file, int number, const char *key, const std::string &value) {
-    char hex[512];
-    if (encryptToHex(value.c_str(), hex, sizeof hex, CREDENTIALS_KEY) != 1) return false;
-    std::string n = std::to_string(number);
-    *file += n + ";" + key + ";\n" + n + ";" + key + ";" + hex + "\n";
-    return true;
 }
 
 }  // namespace
@@ -153,16 +141,6 @@ std::string PrivateMariaDb::query(const std::string &sql) {
     return out;
 }
 
-bool PrivateMariaDb::writeCredentials(const std::string &path, const std::string &dbSystem,
-                                      const std::string &passwordOverride) const {
-    std::string file;
-    const std::string &pass = passwordOverride.empty() ? password_ : passwordOverride;
-    if (!appendRecord(&file, 1, "LOGIN", user_) || !appendRecord(&file, 2, "PASS", pass) ||
-        !appendRecord(&file, 3, "DB_SYSTEM", dbSystem) || !appendRecord(&file, 4, "DATABASE", dsn_))
-        return false;
-    return writeFile(path, file);
-}
-
 bool PrivateMariaDb::addTenant(const std::string &schema, int persons, const std::string &liz,
                                const std::string &num) {
     std::string tenant = readFile(sourceDir_ + "/sql/mysql/tenant.sql");
@@ -179,12 +157,4 @@ bool PrivateMariaDb::addTenant(const std::string &schema, int persons, const std
            sqlText(schema) + ", " + sqlText(liz) + ", " + sqlText(num) + ", 0, " +
            sqlText("Mandant " + schema) + ");\n";
     return exec(sql);
-}
-
-int PrivateMariaDb::connect(const std::string &dbSystem) {
-    kvsCopy(g_credentials.login, user_.c_str());
-    kvsCopy(g_credentials.pass, password_.c_str());
-    kvsCopy(g_credentials.dbSystem, dbSystem.c_str());
-    kvsCopy(g_credentials.database, dsn_.c_str());
-    return DbConnect(g_credentials.login, g_credentials.pass, g_credentials.database);
 }

@@ -42,8 +42,8 @@ class PrivateMariaDb {
     bool addTenant(const std::string &schema, int persons, const std::string &liz = "A1",
                    const std::string &num = "07");
 
-    // Connects the db layer: sets g_credentials (login, pass, dbSystem,
-    // database) and calls DbConnect. Returns DbConnect's result.
+    // Connects the db layer: hands it dbSystem and calls DbConnect with this
+    // server's login, password and data source. Returns DbConnect's result.
     int connect(const std::string &dbSystem = "MYSQL");
 
    private:

@@ -3,7 +3,6 @@
 
 #include <string>
 
-#include "config/credentials.h"
 #include "tests/tasks/fixture.h"
 
 namespace {
