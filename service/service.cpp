@@ -63,9 +63,7 @@ static int createControlPipe() {
 static int openListener(Service *svc) {
     const char *rejected = nullptr;
     uint16_t requested = portFromEnvironment(SERVICE_PORT, &rejected);
-    if (rejected != nullptr)
-        writeLogf("Ung\xFCltiger Port in " PORT_ENV_NAME ": %s, Port %d wird verwendet\n", rejected,
-                  static_cast<int>(requested));
+    if (rejected != nullptr) writeLogf(PORT_REJECTED_FORMAT, rejected, static_cast<int>(requested));
     svc->port = requested;
     svc->listener = sockListen(&svc->port, &svc->lastError);
     if (svc->listener != nullptr) return 1;

@@ -39,8 +39,7 @@ static uint16_t servicePort() {
     const char *rejected = nullptr;
     uint16_t port = portFromEnvironment(SERVICE_PORT, &rejected);
     if (rejected != nullptr)
-        fprintf(stderr, "kvsctl: KVS_PORT \"%s\" is not a port, using %d\n", rejected,
-                static_cast<int>(port));
+        fprintf(stderr, PORT_REJECTED_FORMAT, rejected, static_cast<int>(port));
     return port;
 }
 

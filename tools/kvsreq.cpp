@@ -10,10 +10,11 @@
 #include <cstring>
 
 #include "common/text.h"
+#include "net/port.h"
 #include "platform/socket.h"
+#include "service/service.h"
 
 enum {
-    DEFAULT_PORT = 3339,
     DEFAULT_WAIT_SECONDS = 600,  // the service answers only when the worker is done
     REPLY_SIZE = 512,
     REQUEST_LIMIT = 512,  // the service reads at most this much, once
@@ -24,7 +25,7 @@ enum {
 
 struct Options {
     const char *host;
-    int port;
+    uint16_t port;
     int waitSeconds;
     const char *schema;
     const char *user;
@@ -36,7 +37,7 @@ static int usage() {
             "usage: kvsreq [--host IPV4] [--port PORT] [--wait SECONDS] SCHEMA USER PARM\n"
             "  sends \"SCHEMA:<SCHEMA> USER:<USER> PARM:<PARM> END\" and prints the reply\n"
             "  (port: KVS_PORT or %d; wait: %d seconds)\n",
-            DEFAULT_PORT, DEFAULT_WAIT_SECONDS);
+            SERVICE_PORT, DEFAULT_WAIT_SECONDS);
     return EXIT_FAILED;
 }
 
@@ -49,10 +50,13 @@ static int parseBounded(const char *text, int low, int high) {
     return static_cast<int>(value);
 }
 
-static int defaultPort() {
-    const char *env = getenv("KVS_PORT");
-    int port = parseBounded(env, 1, 65535);
-    return port > 0 ? port : DEFAULT_PORT;
+// Read as the service reads it, so both end up on the same port.
+static uint16_t defaultPort() {
+    const char *rejected = nullptr;
+    uint16_t port = portFromEnvironment(SERVICE_PORT, &rejected);
+    if (rejected != nullptr)
+        fprintf(stderr, PORT_REJECTED_FORMAT, rejected, static_cast<int>(port));
+    return port;
 }
 
 // Fills opts from argv. 1 when usable.
@@ -67,7 +71,7 @@ static int parseArgs(int argc, char **argv, Options *opts) {
             if (i + 1 >= argc) return 0;
             const char *value = argv[++i];
             if (arg[2] == 'h') opts->host = value;
-            if (arg[2] == 'p' && (opts->port = parseBounded(value, 1, 65535)) < 0) return 0;
+            if (arg[2] == 'p' && !parsePort(value, &opts->port)) return 0;
             if (arg[2] == 'w' && (opts->waitSeconds = parseBounded(value, 1, 86400)) < 0) return 0;
         } else if (arg[0] == '-' && arg[1] == '-') {
             return 0;
@@ -92,7 +96,7 @@ static PlatSocket sendRequest(const Options &opts, const char *request) {
         fprintf(stderr, "kvsreq: no socket (error %d)\n", platSockError());
         return PLAT_NO_SOCKET;
     }
-    if (platSockConnect(s, opts.host, static_cast<uint16_t>(opts.port)) != 0) {
+    if (platSockConnect(s, opts.host, opts.port) != 0) {
         fprintf(stderr, "kvsreq: cannot connect to %s port %d (error %d)\n", opts.host, opts.port,
                 platSockError());
         platSockClose(s);

@@ -350,8 +350,10 @@ TEST_F(Requests, KvsreqPrintsTheReplyAndTellsOutcomes) {
     std::string out;
     std::string kvsreq = binary("KVS_BIN_DIR", "kvsreq");
     std::string port = std::to_string(run->env.port);
-    auto runTool = [&](const std::string &args, std::string *output) {
-        std::string command = kvsreq + " --port " + port + " " + args + " 2>&1";
+    std::string onPort = kvsreq + " --port " + port;
+    auto runTool = [&](const std::string &args, std::string *output,
+                       const std::string &tool = std::string()) {
+        std::string command = (tool.empty() ? onPort : tool) + " " + args + " 2>&1";
         FILE *pipe = popen(command.c_str(), "r");
         if (pipe == nullptr) return -1;
         char buffer[256];
@@ -365,6 +367,14 @@ TEST_F(Requests, KvsreqPrintsTheReplyAndTellsOutcomes) {
     EXPECT_EQ(1, runTool("ABC NOSUCH 1", &out));
     EXPECT_EQ(2, runTool("ABC ALLE", &out));
     EXPECT_EQ(2, runTool("--port 1 ABC ALLE 1", &out));
+    EXPECT_EQ(2, runTool("ABC ALLE 1", &out, kvsreq + " --port ' " + port + "'"));
+    // KVS_PORT is read as the service reads it: a port with a blank before it
+    // is refused, in the service's words, and the default port is used (with
+    // a key no service has, so whatever answers there is not disturbed).
+    runTool("--wait 1 NOSUCH NOSUCH 1", &out, "KVS_PORT=' " + port + "' " + kvsreq);
+    EXPECT_EQ(0u,
+              out.find("Ung\xFCltiger Port in KVS_PORT:  " + port + ", Port 3339 wird verwendet\n"))
+        << out;
 }
 
 // ---- a second run: a worker that dies while it works ----
