@@ -8,6 +8,7 @@
 
 #include "common/text.h"
 #include "log/log.h"
+#include "platform/signals.h"
 #include "tasks/handoff.h"
 #include "tasks/process.h"
 #include "tasks/task.h"
@@ -129,9 +130,10 @@ void handleRequest(KVSocket *client, char *buffer, int length, ParamRecord *para
               param->User);
 
     // Every task with the key gets the number, one after the other in slot
-    // order, also after the client has been answered.
+    // order, also after the client has been answered. A stop request ends
+    // the walk: the shutdown comes first.
     int answered = 0;
-    for (int32_t i = 0; i < g_taskTable.count; i++) {
+    for (int32_t i = 0; i < g_taskTable.count && !platStopRequested(); i++) {
         TaskRecord *task = &g_taskTable.slots[i];
         if (strcmp(task->JOBUSR, param->User) == 0) {
             answered = activateTask(task, param, client, buffer, answered);

@@ -12,6 +12,7 @@
 #include "platform/signals.h"
 #include "service/control_pipe.h"
 #include "service/request.h"
+#include "tasks/persist.h"
 #include "tasks/process.h"
 #include "tasks/provision.h"
 #include "tasks/task.h"
@@ -98,8 +99,12 @@ static int stopSignalled() {
     return 1;
 }
 
+// While a job row lacks its record's state the wait is short, so the row is
+// written soon after the database answers again.
 static ClientWait waitForClient(Service *svc, KVSocket **client) {
-    *client = sockAccept(svc->listener, CLIENT_WAIT_SECONDS, &svc->lastError);
+    int seconds = CLIENT_WAIT_SECONDS;
+    if (tasksUnsaved()) seconds = PERSIST_RETRY_SECONDS;
+    *client = sockAccept(svc->listener, seconds, &svc->lastError);
     if (*client != nullptr) return WAIT_CLIENT;
     if (svc->lastError == 0) return WAIT_NONE;
     // A stop signal cuts the wait short; that is a stop, not a fault.
@@ -135,6 +140,7 @@ static void serveClient(Service *svc, KVSocket *client, ParamRecord *param) {
 static int runPass(Service *svc, int *failed) {
     if (stopSignalled()) return 0;
     if (!pollControlPipe(CONTROL_PIPE_NAME)) return 0;
+    saveUnsavedTasks();
     ParamRecord param;
     memset(&param, 0, sizeof param);
     KVSocket *client = nullptr;
@@ -156,6 +162,7 @@ static void shutDown(Service *svc) {
     platSleepMs(SHUTDOWN_PAUSE_MS);
     checkAllTasks();
     stopAllTasks();
+    saveUnsavedTasks();
     writeLog(
         "** Programm KVSTGBSTR wurde beendet **\n"
         "****************************************\n");

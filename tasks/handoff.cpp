@@ -6,9 +6,11 @@
 
 #include "common/text.h"
 #include "log/log.h"
+#include "platform/clock.h"
 #include "platform/event.h"
 #include "platform/pipe.h"
 #include "platform/process.h"
+#include "platform/signals.h"
 
 static_assert(HANDOFF_PIPE_PATH_SIZE == 64, "the pipe path holds 63 characters");
 static_assert(sizeof("\\\\.\\pipe\\") - 1 + HANDOFF_MAX_PIPE_NAME == HANDOFF_PIPE_PATH_SIZE - 1,
@@ -27,19 +29,41 @@ static int buildPipePath(const TaskRecord *task, char (&path)[HANDOFF_PIPE_PATH_
     return 1;
 }
 
+static const char STOPPING_TEXT[] = "Stopsignal empfangen, KVSTGBSTR wird beendet";
+
+// A worker just started needs a few milliseconds to create its pipe and its
+// event, and the service does not wait for that when it starts one: while
+// the task's worker process lives, the hand-off looks again until the
+// deadline. A task without a live worker has nothing to wait for.
+static int workerStarting(const TaskRecord *task, int64_t deadline) {
+    return task->jobPid != 0 && platMonotonicMs() < deadline && platProcessAlive(task->jobPid);
+}
+
+static PlatHandle openEvent(const TaskRecord *task, int64_t deadline) {
+    for (;;) {
+        PlatHandle event = platEventOpen(task->JOBUSR);
+        if (platHandleOpen(event) || !workerStarting(task, deadline)) return event;
+        platSleepMs(HANDOFF_START_STEP_MS);
+    }
+}
+
 // Opens the pipe unless the connection of an earlier hand-off is still held.
-static int ensurePipeOpen(TaskRecord *task, const char *path) {
+// A pipe that does not exist yet is waited for like the event; a taken one
+// is not (the one instance is held by another connection).
+static int ensurePipeOpen(TaskRecord *task, const char *path, int64_t deadline) {
     if (platHandleOpen(task->pipeHandle)) return 1;
-    int result = PLAT_PIPE_ERROR;
-    task->pipeHandle = platPipeOpen(path, &result);
-    if (platHandleOpen(task->pipeHandle)) return 1;
-    task->pipeHandle = PLAT_INVALID_HANDLE;
-    return 0;
+    for (;;) {
+        int result = PLAT_PIPE_ERROR;
+        task->pipeHandle = platPipeOpen(path, &result);
+        if (platHandleOpen(task->pipeHandle)) return 1;
+        task->pipeHandle = PLAT_INVALID_HANDLE;
+        if (result != PLAT_PIPE_NOT_FOUND || !workerStarting(task, deadline)) return 0;
+        platSleepMs(HANDOFF_START_STEP_MS);
+    }
 }
 
 static void dropPipe(TaskRecord *task) {
-    if (platHandleOpen(task->pipeHandle)) platCloseHandle(task->pipeHandle);
-    task->pipeHandle = PLAT_INVALID_HANDLE;
+    closeTaskPipe(task);
 }
 
 // One write of exactly the digits. A failed write means the connection is
@@ -86,14 +110,33 @@ static int workerGone(const TaskRecord *task) {
     return !platProcessAlive(task->jobPid);
 }
 
+// The next slice of the wait, 0 when a stop request has used up the grace
+// that a worker about to finish gets. *stopDeadline is 0 until a stop is seen.
+static uint32_t nextSlice(int64_t *stopDeadline) {
+    if (!platStopRequested()) return HANDOFF_WAIT_SLICE_MS;
+    int64_t now = platMonotonicMs();
+    if (*stopDeadline == 0) *stopDeadline = now + HANDOFF_STOP_GRACE_MS;
+    int64_t left = *stopDeadline - now;
+    if (left <= 0) return 0;
+    if (left < HANDOFF_WAIT_SLICE_MS) return static_cast<uint32_t>(left);
+    return HANDOFF_WAIT_SLICE_MS;
+}
+
 // Waits for the worker's end signal. A live worker is waited for without
 // limit; between slices the worker is looked at, so one that died mid-work
 // ends the wait instead of holding the service for ever. The connection to a
 // dead worker's pipe is dropped with it, so the hand-off after the restart
-// reaches the new worker at once.
+// reaches the new worker at once. A stop request limits the wait: a worker
+// that hangs must not keep the service from its shutdown.
 static int waitForWorker(TaskRecord *task, PlatHandle event) {
+    int64_t stopDeadline = 0;
     for (;;) {
-        int result = platEventWait(event, HANDOFF_WAIT_SLICE_MS);
+        uint32_t slice = nextSlice(&stopDeadline);
+        if (slice == 0) {
+            logWaitFailure(task, STOPPING_TEXT);
+            return 0;
+        }
+        int result = platEventWait(event, slice);
         if (result == PLAT_WAIT_SIGNALED) return 1;
         if (result != PLAT_WAIT_TIMEOUT) {
             logWaitError(task, platLastError());
@@ -110,9 +153,9 @@ static int waitForWorker(TaskRecord *task, PlatHandle event) {
 }
 
 // Everything after the event is open; the caller closes the event.
-static int handOver(TaskRecord *task, const char *path, PlatHandle event) {
+static int handOver(TaskRecord *task, const char *path, PlatHandle event, int64_t deadline) {
     platEventPulse(event);
-    if (!ensurePipeOpen(task, path)) return 0;
+    if (!ensurePipeOpen(task, path, deadline)) return 0;
 
     char digits[HANDOFF_DIGITS_SIZE];
     kvsFormat(digits, sizeof digits, "%d", task->parmKey);
@@ -132,12 +175,13 @@ int workTask(TaskRecord *task) {
 
     // The event is opened afresh for every hand-off: a restarted worker has
     // created a new one under the same name.
-    PlatHandle event = platEventOpen(task->JOBUSR);
+    int64_t deadline = platMonotonicMs() + HANDOFF_START_WAIT_MS;
+    PlatHandle event = openEvent(task, deadline);
     if (!platHandleOpen(event)) {
         writeLogf("OpenEvent: Fehler Event %s!\n", task->JOBUSR);
         return 0;
     }
-    int done = handOver(task, path, event);
+    int done = handOver(task, path, event, deadline);
     platCloseHandle(event);
     return done;
 }

@@ -11,6 +11,7 @@
 #include "log/log.h"
 #include "platform/clock.h"
 #include "platform/process.h"
+#include "tasks/persist.h"
 
 enum {
     MODULE_NAME_SIZE = 260,
@@ -85,7 +86,7 @@ static int recordFailedStart(TaskRecord *task, uint32_t error) {
     task->JOBSDA[0] = '\0';
     task->JOBEDA[0] = '\0';
     task->jobPid = 0;
-    int rc = SQLUpdateKvs500Job(task);
+    int rc = saveTask(task);
     if (rc == 0) return START_FAILED;
     writeLogf("Start PGM: %s Fehler Update Kvs500Job(2) RC: %ld\n", task->JOBCMD,
               static_cast<long>(rc));
@@ -108,7 +109,7 @@ int startTask(TaskRecord *task) {
     readStartedName(pid, name);
     recordStart(task, pid, name, startTime);
 
-    int rc = SQLUpdateKvs500Job(task);
+    int rc = saveTask(task);
     if (rc == 0) {
         writeLogf("Start PGM: %s Cmd: %s\n", task->JOBNAM, task->JOBCMD);
         return START_OK;
@@ -130,7 +131,7 @@ void markPidReuse(uint32_t pid) {
         TaskRecord *task = &g_taskTable.slots[i];
         if (task->jobPid != pid || strcmp(task->JOBSTS, JOB_STATUS_RUNNING) != 0) continue;
         markEnded(task);
-        int rc = SQLUpdateKvs500Job(task);
+        int rc = saveTask(task);
         if (rc != 0) {
             writeLogf("- Update JobStatus: %s CheckProcessID! Fehler RC: %ld\n", task->JOBNAM,
                       static_cast<long>(rc));
@@ -160,12 +161,16 @@ static int confirmAlive(TaskRecord *task) {
     if (!alive) {
         writeLogf("Info checkTask: Taskname: %s Prozessname: %s\n", shownTask, name);
         markEnded(task);
-        int rc = SQLUpdateKvs500Job(task);
+        int rc = saveTask(task);
         if (rc != 0) {
             writeLogf("Update Kvs500Job Fkt. checkTask: %s Fehler RC: %ld\n", task->JOBNAM,
                       static_cast<long>(rc));
         }
         task->jobPid = 0;
+        // The connection still held to the gone worker's pipe would only
+        // fail the first hand-off to its successor (and on Windows keep the
+        // old pipe's name from the successor).
+        closeTaskPipe(task);
     }
     if (platHandleOpen(process)) platCloseHandle(process);
     return alive;
@@ -173,7 +178,7 @@ static int confirmAlive(TaskRecord *task) {
 
 void checkTask(TaskRecord *task) {
     if (task->jobPid != 0 && confirmAlive(task)) return;
-    if (startTask(task) == START_UPDATE_FAILED) DbReconnect();
+    if (startTask(task) == START_UPDATE_FAILED) reconnectDatabase();
 }
 
 // Ends the worker with the outside "kill" program, but only while the id
@@ -196,7 +201,7 @@ static void killWorker(TaskRecord *task) {
 void stopTask(TaskRecord *task) {
     if (task->jobPid != 0) killWorker(task);
     markEnded(task);
-    int rc = SQLUpdateKvs500Job(task);
+    int rc = saveTask(task);
     if (rc != 0) {
         writeLogf("Update Kvs500Job Fkt. stopTask: %s Fehler RC: %ld\n", task->JOBNAM,
                   static_cast<long>(rc));
@@ -216,7 +221,7 @@ void startAllTasks() {
             writeLogf(
                 "SQLSelectKvs500JobDEV! Fehler SQLCode: %ld\n-   SQLState: %s\n-   SQLMsg: %s\n",
                 static_cast<long>(sqlCode), sqlState, sqlMsg);
-            DbReconnect();
+            reconnectDatabase();
             return;
         }
         // A worker that no slot could track would run unsupervised: with
@@ -225,7 +230,7 @@ void startAllTasks() {
             writeLogf("Tasktabelle voll! Job %s wird nicht gestartet!\n", record.JOBKE2);
             return;
         }
-        if (startTask(&record) == START_UPDATE_FAILED) DbReconnect();
+        if (startTask(&record) == START_UPDATE_FAILED) reconnectDatabase();
         appendTask(&record);
     }
 }

@@ -12,6 +12,11 @@ void clearTaskRecord(TaskRecord *record) {
     record->pipeHandle = PLAT_NO_HANDLE;
 }
 
+void closeTaskPipe(TaskRecord *record) {
+    if (platHandleOpen(record->pipeHandle)) platCloseHandle(record->pipeHandle);
+    record->pipeHandle = PLAT_INVALID_HANDLE;
+}
+
 int appendTask(const TaskRecord *record) {
     if (g_taskTable.count >= TASK_TABLE_SLOTS) return 0;
     g_taskTable.slots[g_taskTable.count] = *record;

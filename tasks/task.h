@@ -37,6 +37,7 @@ struct TaskRecord {
     int32_t JOBSTV;         // start attempts
     int32_t parmKey;        // number being handed over, 0 otherwise
     PlatHandle pipeHandle;  // kept client end of the worker's pipe
+    int32_t unsaved;        // 1 while the row lacks the record's state (a failed update)
 };
 
 struct TaskTable {
@@ -48,6 +49,10 @@ extern TaskTable g_taskTable;
 
 // Clears every field: numbers 0, texts empty, pipe not open.
 void clearTaskRecord(TaskRecord *record);
+
+// Closes the kept connection to the worker's pipe, if any; the next hand-off
+// opens the pipe afresh.
+void closeTaskPipe(TaskRecord *record);
 
 // Copies record into the next free slot. 1 appended, 0 the table is full.
 int appendTask(const TaskRecord *record);

@@ -65,20 +65,21 @@ static PlatHandle createPipe(const WorkerOptions *options) {
 // Auto reset: each set releases exactly one wait of the service and a set
 // that comes before the service waits stays pending until it does, so a
 // fast worker is never missed and an old signal never ends a later wait.
+// The pipe comes first: a service that finds the event then always finds
+// the pipe too.
 static int openLink(const WorkerOptions *options, WorkerLink *link) {
     link->event = PLAT_NO_HANDLE;
     link->handled = 0;
-    if (!options->noEvent) {
-        link->event = platEventCreate(options->key, 0, 0);
-        if (!platHandleOpen(link->event)) {
-            reportSystemError(options, "creating the event");
-            return 0;
-        }
-    }
     link->pipe = createPipe(options);
-    if (platHandleOpen(link->pipe)) return 1;
-    if (!platStopRequested()) reportSystemError(options, "creating the pipe");
-    if (platHandleOpen(link->event)) platCloseHandle(link->event);
+    if (!platHandleOpen(link->pipe)) {
+        if (!platStopRequested()) reportSystemError(options, "creating the pipe");
+        return 0;
+    }
+    if (options->noEvent) return 1;
+    link->event = platEventCreate(options->key, 0, 0);
+    if (platHandleOpen(link->event)) return 1;
+    reportSystemError(options, "creating the event");
+    platCloseHandle(link->pipe);
     return 0;
 }
 
