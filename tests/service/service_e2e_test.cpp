@@ -142,6 +142,53 @@ TEST_F(Service, StopSignalStopsLikeTheStopMessage) {
     EXPECT_GE(stampOf(log, BANNER_END) - stampOf(log, SIGNAL_MESSAGE), 5);
 }
 
+// A worker that never signals holds the hand-off; a stop signal lets it go
+// on for ten seconds more, then the client is closed unanswered and the
+// shutdown runs in full: pause, checks, stops, banner.
+TEST_F(Service, StopSignalEndsTheServiceWhileAWorkerHangs) {
+    ASSERT_TRUE(g_db->addTenant("HNG", 10));
+    ASSERT_TRUE(service_.start(env_, {"KVS_WORKER_NO_SIGNAL=1", "KVS_WORKER_ONLY=HNG#ALLE"}));
+    ASSERT_TRUE(service_.waitForOutput("Server listening on Port", START_MS)) << env_.log();
+    int client = tcpConnectLoopback(env_.port);
+    ASSERT_GE(client, 0);
+    std::string request = "SCHEMA:HNG USER:ALLE PARM:5 END";
+    ASSERT_EQ(send(client, request.data(), request.size(), 0),
+              static_cast<ssize_t>(request.size()));
+    ASSERT_TRUE(waitForLog("Message mit ParmKey an DEV gesendet: 5!\n", START_MS)) << env_.log();
+
+    timespec signalled{}, ended{};
+    clock_gettime(CLOCK_MONOTONIC, &signalled);
+    ASSERT_EQ(kill(service_.pid(), SIGTERM), 0);
+    EXPECT_EQ(tcpReadToEnd(client, 30000), "");
+    close(client);
+    EXPECT_EQ(service_.waitExit(30000), 0);
+    clock_gettime(CLOCK_MONOTONIC, &ended);
+    long ms =
+        (ended.tv_sec - signalled.tv_sec) * 1000 + (ended.tv_nsec - signalled.tv_nsec) / 1000000;
+    RecordProperty("stop_with_hung_worker_ms", std::to_string(ms));
+    EXPECT_LE(ms, 20000);
+
+    std::string log = env_.log();
+    const std::string waitFailed =
+        "Fehler WaitForSingleObject! Task: HNG#ALLE Fehler: Stopsignal empfangen, KVSTGBSTR wird "
+        "beendet\n";
+    size_t failed = log.find(waitFailed);
+    ASSERT_NE(failed, std::string::npos) << log;
+    size_t order[] = {failed, log.find("Fehler workTask()!\n", failed),
+                      log.find(SIGNAL_MESSAGE, failed), log.rfind(BANNER_END)};
+    for (size_t i = 1; i < sizeof order / sizeof order[0]; i++)
+        EXPECT_LT(order[i - 1], order[i]) << log;
+    EXPECT_EQ(log.find("Ende Nachricht Client senden!"), std::string::npos);
+    EXPECT_EQ(count(log, SIGNAL_MESSAGE), 1u);
+    EXPECT_GE(stampOf(log, waitFailed) - stampOf(log, "gesendet: 5!"), 9);
+    EXPECT_GE(stampOf(log, BANNER_END) - stampOf(log, SIGNAL_MESSAGE), 5);
+    // The hung worker was checked and stopped.
+    EXPECT_EQ(g_db->query("SELECT JOBSTS FROM KVSYSTEM.KVS500JOB WHERE JOBUSR = 'HNG#ALLE'"),
+              "98\n");
+    EXPECT_TRUE(g_db->exec("DELETE FROM KVSYSTEM.KVS500JOB"));
+    EXPECT_TRUE(g_db->exec("DELETE FROM KVSYSTEM.KVS112MND"));
+}
+
 TEST_F(Service, TakenPortEndsTheStartUp) {
     int occupant = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in addr{};
