@@ -11,6 +11,7 @@
 #include "platform/event.h"
 #include "platform/signals.h"
 #include "service/control_pipe.h"
+#include "service/readiness.h"
 #include "service/request.h"
 #include "tasks/persist.h"
 #include "tasks/process.h"
@@ -88,6 +89,7 @@ static int startUp(Service *svc) {
     startAllTasks();
     TaskInfo();
     printf("Server listening on Port %d\n", static_cast<int>(svc->port));
+    notifyListening(svc->port);
     return 1;
 }
 
@@ -157,6 +159,7 @@ static int runPass(Service *svc, int *failed) {
 // ---- shutdown ---------------------------------------------------------------
 
 static void shutDown(Service *svc) {
+    notifyStopping();
     // The stop event is never set: closing it is how the workers' view of it ends.
     platCloseHandle(svc->stopEvent);
     platSleepMs(SHUTDOWN_PAUSE_MS);

@@ -5,12 +5,16 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "tests/support/mariadb.h"
 #include "tests/support/service_run.h"
@@ -46,8 +50,8 @@ class Service : public testing::Test {
         ASSERT_NE(env_.port, 0);
         ASSERT_TRUE(g_db->writeCredentials(env_.credentialsPath()));
     }
-    void startListening() {
-        ASSERT_TRUE(service_.start(env_));
+    void startListening(const std::vector<std::string> &extraEnv = {}) {
+        ASSERT_TRUE(service_.start(env_, extraEnv));
         ASSERT_TRUE(service_.waitForOutput(
             "Server listening on Port " + std::to_string(env_.port) + "\n", START_MS))
             << service_.output() << env_.log();
@@ -128,8 +132,36 @@ TEST_F(Service, ServesClientsAnswersPidAndStopsThroughKvsctl) {
     EXPECT_GE(ended - stopped, 5);
 }
 
+// A datagram socket that stands in for systemd's notification socket.
+int bindNotifySocket(const std::string &path) {
+    int s = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    if (s < 0 || path.size() >= sizeof addr.sun_path) return -1;
+    memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+    if (bind(s, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0) return s;
+    close(s);
+    return -1;
+}
+
+// The next report on it, "" if none came within timeoutMs.
+std::string nextNotification(int s, int timeoutMs) {
+    pollfd p{s, POLLIN, 0};
+    if (poll(&p, 1, timeoutMs) != 1) return "";
+    char buffer[512];
+    ssize_t got = recv(s, buffer, sizeof buffer, 0);
+    return got > 0 ? std::string(buffer, static_cast<size_t>(got)) : "";
+}
+
+// Under systemd (Type=notify) the signal is how the unit is stopped; the
+// service reports ready once it listens and stopping once its loop ends.
 TEST_F(Service, StopSignalStopsLikeTheStopMessage) {
-    startListening();
+    std::string notifyPath = env_.root.file("notify");
+    int notify = bindNotifySocket(notifyPath);
+    ASSERT_GE(notify, 0);
+    startListening({"NOTIFY_SOCKET=" + notifyPath});
+    EXPECT_EQ(nextNotification(notify, START_MS),
+              "READY=1\nSTATUS=Port " + std::to_string(env_.port) + ", 0 DEV-Prozesse laufen");
     ASSERT_EQ(kill(service_.pid(), SIGPIPE), 0);  // never ends the service
     ASSERT_EQ(kill(service_.pid(), SIGTERM), 0);
     EXPECT_EQ(service_.waitExit(20000), 0);
@@ -140,6 +172,9 @@ TEST_F(Service, StopSignalStopsLikeTheStopMessage) {
     ASSERT_GE(log.size(), BANNER_END.size());
     EXPECT_EQ(log.substr(log.size() - BANNER_END.size()), BANNER_END);
     EXPECT_GE(stampOf(log, BANNER_END) - stampOf(log, SIGNAL_MESSAGE), 5);
+    EXPECT_EQ(nextNotification(notify, 0), "STOPPING=1\nSTATUS=KVSTGBSTR wird beendet");
+    EXPECT_EQ(nextNotification(notify, 0), "");
+    close(notify);
 }
 
 // A worker that never signals holds the hand-off; a stop signal lets it go
