@@ -1,10 +1,14 @@
 // Named events: a small state file in the IPC directory, mapped shared by
 // every process that holds the event, with futex waits on it.
 //
-// Lifetime: each open handle holds a shared flock on the file. Creating and
-// opening happen under the directory-wide "events.lock"; there, an exclusive
-// flock that succeeds on the file proves that nobody holds the event any
-// more (a crashed holder's locks are gone with it). Condition variables in
+// Lifetime: each open handle holds a shared flock on the file, and an
+// exclusive flock that succeeds proves that nobody holds the event any more
+// (a crashed holder's locks are gone with it). Opening a live event and
+// closing a handle that is not the last take no other lock; creating, the
+// removal of a crashed holder's file and the last close (which removes the
+// name) happen under the directory-wide "events.lock". An opener that waited
+// for its shared lock checks the file's link count, since the last holder may
+// have removed the name meanwhile. Condition variables in
 // shared memory are avoided on purpose: a waiter killed inside one can block
 // every signaller for good.
 #include "platform/event.h"
@@ -60,24 +64,23 @@ static void futexWakeAll(uint32_t *word) {
     syscall(SYS_futex, word, FUTEX_WAKE, INT_MAX, nullptr, 0);
 }
 
-// The directory-wide lock that serialises create, open and the last close.
-static int lockDirectory() {
+// The directory-wide lock that serialises create, the removal of a stale
+// file and the last close. Nobody waits for an event file's lock while
+// holding it, so a last closer may wait for it while holding its file.
+static int lockDirectory(int make) {
     char path[POSIX_PATH_SIZE];
     if (posixIpcFile("events.lock", path, sizeof path) != 0) return -1;
-    int fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd >= 0 && posixLockRetrying(fd, LOCK_EX) != 0) posixCloseFd(&fd);
-    if (fd < 0) posixKeepErrno();
-    return fd;
+    for (int again = make;; again = 0) {
+        int fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd >= 0 && posixLockRetrying(fd, LOCK_EX) != 0) posixCloseFd(&fd);
+        if (fd >= 0) return fd;
+        if (!again || !posixIpcRetry(errno)) break;  // the directory has gone: made again
+    }
+    posixKeepErrno();
+    return -1;
 }
 
-static EventState *mapState(int fd, int fresh) {
-    if (fresh && (ftruncate(fd, 0) != 0 || ftruncate(fd, sizeof(EventState)) != 0)) return nullptr;
-    struct stat info = {};
-    if (fstat(fd, &info) != 0) return nullptr;
-    if (info.st_size != static_cast<off_t>(sizeof(EventState))) {
-        errno = EINVAL;  // not one of our state files
-        return nullptr;
-    }
+static EventState *mapState(int fd) {
     void *map = mmap(nullptr, sizeof(EventState), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     return map == MAP_FAILED ? nullptr : static_cast<EventState *>(map);
 }
@@ -89,19 +92,7 @@ static void initState(EventState *state, int manualReset, int signaled) {
     store(&state->magic, EVENT_MAGIC);
 }
 
-// Holds the event through fd (shared lock), maps it and makes the handle.
-static PlatHandle adopt(const char *path, int fd, int fresh, int manualReset, int signaled) {
-    EventState *state = nullptr;
-    if (posixLockRetrying(fd, LOCK_SH) != 0 || (state = mapState(fd, fresh)) == nullptr) {
-        posixKeepErrno();
-        return PLAT_INVALID_HANDLE;
-    }
-    if (fresh) initState(state, manualReset, signaled);
-    if (load(&state->magic) != EVENT_MAGIC) {
-        munmap(state, sizeof *state);
-        posixSetError(EINVAL);
-        return PLAT_INVALID_HANDLE;
-    }
+static PlatHandle makeHandle(const char *path, int fd, EventState *state) {
     PosixObject *event = nullptr;
     PlatHandle handle = posixHandleNew(POSIX_EVENT, &event);
     if (handle == PLAT_INVALID_HANDLE) {
@@ -114,56 +105,144 @@ static PlatHandle adopt(const char *path, int fd, int fresh, int manualReset, in
     return handle;
 }
 
-// Under the directory lock: opens the state file at path. *live tells whether
-// another handle holds it; a file nobody holds is removed unless create != 0.
-static int openState(const char *path, int create, int *live) {
-    int flags = O_RDWR | O_CLOEXEC | O_NOFOLLOW | (create ? O_CREAT : 0);
-    int fd = open(path, flags, 0600);
-    if (fd < 0) return -1;
-    *live = flock(fd, LOCK_EX | LOCK_NB) != 0;
-    if (!*live && !create) {
-        unlink(path);  // left behind by a holder that crashed
-        posixCloseFd(&fd);
-        errno = ENOENT;
+enum HoldResult {
+    HOLD_OK = 0,
+    HOLD_AGAIN,   // the file was removed or is still being made: look again
+    HOLD_FAILED,  // the last error tells why
+};
+
+// Holds a live event's file: a shared lock, then the proof that the file is
+// still the name's (a last close may have removed it while we waited) and
+// one of ours. On any result but HOLD_OK fd is closed.
+static int holdLive(int fd, EventState **state) {
+    struct stat info = {};
+    int result = HOLD_FAILED;
+    if (posixLockRetrying(fd, LOCK_SH) != 0 || fstat(fd, &info) != 0) {
+        posixKeepErrno();
+    } else if (info.st_nlink == 0 || info.st_size == 0) {
+        result = HOLD_AGAIN;  // removed, or made and not yet filled in
+    } else if (info.st_size != static_cast<off_t>(sizeof(EventState))) {
+        posixSetError(EINVAL);  // not one of our state files
+    } else if ((*state = mapState(fd)) == nullptr) {
+        posixKeepErrno();
+    } else if (load(&(*state)->magic) != EVENT_MAGIC) {
+        munmap(*state, sizeof(EventState));
+        posixSetError(EINVAL);
+    } else {
+        return HOLD_OK;
     }
-    return fd;
+    posixCloseFd(&fd);
+    return result;
 }
 
-static PlatHandle createOrOpen(const char *name, int create, int manualReset, int signaled) {
-    char path[POSIX_PATH_SIZE];
-    if (posixIpcPath("e", name, path, sizeof path) != 0) return PLAT_INVALID_HANDLE;
-    int dirLock = lockDirectory();
-    if (dirLock < 0) return PLAT_INVALID_HANDLE;
-    int live = 0;
-    int fd = openState(path, create, &live);
-    PlatHandle handle = PLAT_INVALID_HANDLE;
-    if (fd < 0) {
+// Fills a file that nobody holds (new, or left by a crashed holder) while
+// its exclusive lock keeps every opener out, then holds it shared.
+static EventState *freshState(int fd, int manualReset, int signaled) {
+    EventState *state = nullptr;
+    if (ftruncate(fd, 0) != 0 || ftruncate(fd, sizeof(EventState)) != 0 ||
+        (state = mapState(fd)) == nullptr) {
         posixKeepErrno();
-    } else {
-        handle = adopt(path, fd, !live, manualReset, signaled);
-        if (handle == PLAT_INVALID_HANDLE) posixCloseFd(&fd);
+        return nullptr;
     }
+    initState(state, manualReset, signaled);
+    if (posixLockRetrying(fd, LOCK_SH) == 0) return state;
+    posixKeepErrno();
+    munmap(state, sizeof *state);
+    return nullptr;
+}
+
+// A name is tried again when a race made the file go under us; the bound
+// only keeps a pathological churn from spinning for ever.
+const int EVENT_TRIES = 100;
+
+static PlatHandle createEvent(const char *path, int manualReset, int signaled) {
+    for (int tries = 0; tries < EVENT_TRIES; tries++) {
+        int dirLock = lockDirectory(1);
+        if (dirLock < 0) return PLAT_INVALID_HANDLE;
+        int fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd < 0) {
+            posixKeepErrno();
+            posixCloseFd(&dirLock);
+            return PLAT_INVALID_HANDLE;
+        }
+        EventState *state = nullptr;
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            state = freshState(fd, manualReset, signaled);
+            posixCloseFd(&dirLock);
+            if (state != nullptr) return makeHandle(path, fd, state);
+            posixCloseFd(&fd);
+            return PLAT_INVALID_HANDLE;
+        }
+        // Held by someone: it lives, or its last holder is removing it.
+        posixCloseFd(&dirLock);
+        int held = holdLive(fd, &state);
+        if (held == HOLD_OK) return makeHandle(path, fd, state);
+        if (held == HOLD_FAILED) return PLAT_INVALID_HANDLE;
+    }
+    posixSetError(EAGAIN);
+    return PLAT_INVALID_HANDLE;
+}
+
+// Under the directory lock: removes the file at path when nobody holds it
+// (its holder crashed). 1 when it turned out to be held after all.
+static int removeIfStale(const char *path) {
+    int dirLock = lockDirectory(0);
+    if (dirLock < 0) return 0;
+    int fd = open(path, O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+    int held = fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) != 0;
+    if (fd >= 0 && !held) unlink(path);
+    posixCloseFd(&fd);
     posixCloseFd(&dirLock);
-    return handle;
+    return held;
+}
+
+// The common path takes no directory lock: open, a try of the exclusive lock
+// that proves somebody holds the event, then holdLive.
+static PlatHandle openEvent(const char *path) {
+    for (int tries = 0; tries < EVENT_TRIES; tries++) {
+        int fd = open(path, O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+        if (fd < 0 && errno != ENOENT) {
+            posixKeepErrno();
+            return PLAT_INVALID_HANDLE;
+        }
+        if (fd < 0) break;
+        EventState *state = nullptr;
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            posixCloseFd(&fd);  // no lock of ours may wait for the directory lock
+            if (removeIfStale(path)) continue;
+            break;
+        }
+        int held = holdLive(fd, &state);
+        if (held == HOLD_OK) return makeHandle(path, fd, state);
+        if (held == HOLD_FAILED) return PLAT_INVALID_HANDLE;
+    }
+    posixSetError(ENOENT);
+    return PLAT_INVALID_HANDLE;
 }
 
 PlatHandle platEventCreate(const char *name, int manualReset, int initiallySignaled) {
-    return createOrOpen(name, 1, manualReset, initiallySignaled);
+    char path[POSIX_PATH_SIZE];
+    if (posixIpcPath("e", name, path, sizeof path) != 0) return PLAT_INVALID_HANDLE;
+    return createEvent(path, manualReset, initiallySignaled);
 }
 
 PlatHandle platEventOpen(const char *name) {
-    return createOrOpen(name, 0, 0, 0);
+    char path[POSIX_PATH_SIZE];
+    if (posixIpcPath("e", name, path, sizeof path) != 0) return PLAT_INVALID_HANDLE;
+    return openEvent(path);
 }
 
+// The exclusive lock succeeds only for the last holder; then, under the
+// directory lock, no creator can be between its open and its own try.
 void posixEventClose(PosixObject *event) {
-    int dirLock = lockDirectory();
-    // The last holder removes the name; under the directory lock nobody can
-    // be opening it meanwhile.
-    if (dirLock >= 0 && flock(event->fd, LOCK_EX | LOCK_NB) == 0) unlink(event->path);
     if (event->shared != nullptr) munmap(event->shared, sizeof(EventState));
     event->shared = nullptr;
+    if (event->fd >= 0 && flock(event->fd, LOCK_EX | LOCK_NB) == 0) {
+        int dirLock = lockDirectory(0);
+        if (dirLock >= 0) unlink(event->path);
+        posixCloseFd(&dirLock);
+    }
     posixCloseFd(&event->fd);
-    posixCloseFd(&dirLock);
 }
 
 static EventState *eventState(PlatHandle h) {

@@ -76,12 +76,18 @@ void posixEventClose(PosixObject *object);
 // ---- The per-user directory of named pipes and events. ----
 
 // Writes "DIR/PREFIX.ENCODED-NAME" into out. Returns 0, or -1 with the last
-// error set (EACCES for an unsafe default directory, ENAMETOOLONG, EINVAL for
-// an empty name).
+// error set (EACCES for an unsafe directory, ENAMETOOLONG, EINVAL for an
+// empty name).
 int posixIpcPath(const char *prefix, const char *name, char *out, size_t size);
 
 // Writes "DIR/FILE" into out; 0 or -1 as above.
 int posixIpcFile(const char *file, char *out, size_t size);
+
+// The directory is checked once (platIpcDirCheck, or the first lookup) and
+// then only named. After an operation in it failed with error: 1 when error
+// is ENOENT because the directory itself has gone and it has been made (and
+// checked) again, so that one more try is worth it; 0 otherwise.
+int posixIpcRetry(int error);
 
 // flock() that goes on after an interrupting signal. 0 or -1 (errno set).
 int posixLockRetrying(int fd, int how);

@@ -1,5 +1,7 @@
 // The directory that holds this user's named pipes and events, the mapping of
 // object names onto file names in it, and the lock files that guard them.
+#include "platform/ipc_dir.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -8,8 +10,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "common/text.h"
+#include "platform/handle.h"
 #include "platform/posix/internal.h"
 
 static const char PIPE_PREFIX[] = "\\\\.\\pipe\\";
@@ -19,55 +23,131 @@ static int fail(int error) {
     return -1;
 }
 
-static int isDirectory(const char *path) {
-    struct stat info = {};
-    return stat(path, &info) == 0 && S_ISDIR(info.st_mode);
-}
-
-// mkdir -p with mode 0700 for every directory it makes. Failures on the way
-// (existing parts, parts we may not write) show in the final check. Every
-// event and pipe name is looked up here, once or twice per hand-off: a
-// directory that is there costs one stat.
-static int makeDirs(const char *path) {
-    if (isDirectory(path)) return 0;
+// mkdir -p; every directory it makes gets mode 0700 (the umask could leave
+// less). Failures on the way (existing parts, parts we may not write) show in
+// the check that follows.
+static void makeDirs(const char *path) {
     char partial[POSIX_PATH_SIZE];
-    if (kvsCopy(partial, sizeof partial, path)) return fail(ENAMETOOLONG);
-    for (char *c = partial + 1; *c != '\0'; c++) {
-        if (*c != '/') continue;
+    if (kvsCopy(partial, sizeof partial, path)) return;
+    for (char *c = partial + 1;; c++) {
+        if (*c != '/' && *c != '\0') continue;
+        char end = *c;
         *c = '\0';
-        mkdir(partial, 0700);
-        *c = '/';
+        if (mkdir(partial, 0700) == 0) chmod(partial, 0700);
+        *c = end;
+        if (end == '\0') return;
     }
-    mkdir(partial, 0700);
-    struct stat info = {};
-    if (stat(path, &info) != 0) return fail(errno);
-    return S_ISDIR(info.st_mode) ? 0 : fail(ENOTDIR);
 }
 
-// /tmp is shared: another user could have put a directory or a symlink of
-// theirs where ours belongs, and then could read or plant our objects.
-static int checkDefaultDir(const char *path) {
+static void describe(char *problem, size_t size, const char *path, const char *what) {
+    kvsFormat(problem, size,
+              "IPC-Verzeichnis %s abgelehnt: %s; verlangt: ein Verzeichnis des Benutzers %u "
+              "ohne Zugriff f\xFCr Gruppe und andere (0700)\n",
+              path, what, static_cast<unsigned>(geteuid()));
+}
+
+// The path itself is looked at (lstat): a symbolic link of someone else's
+// could point anywhere. In /tmp another user may have made our default
+// directory first; a configured one may be anybody's.
+static int checkDir(const char *path, int parents, char *problem, size_t size) {
     struct stat info = {};
     if (lstat(path, &info) != 0) {
-        if (mkdir(path, 0700) != 0 && errno != EEXIST) return fail(errno);
-        if (lstat(path, &info) != 0) return fail(errno);
+        if (parents) {
+            makeDirs(path);
+        } else if (mkdir(path, 0700) == 0) {
+            chmod(path, 0700);
+        }
+        if (lstat(path, &info) != 0) {
+            int error = errno;
+            char reason[256];
+            platErrorText(static_cast<uint32_t>(error), 1, reason, sizeof reason);
+            char what[320];
+            kvsFormat(what, sizeof what, "nicht anzulegen (%s)", reason);
+            describe(problem, size, path, what);
+            return error;
+        }
     }
-    if (!S_ISDIR(info.st_mode) || info.st_uid != geteuid() || (info.st_mode & 022) != 0) {
-        return fail(EACCES);
+    char what[128];
+    if (S_ISLNK(info.st_mode)) {
+        kvsCopy(what, sizeof what, "ein symbolischer Link");
+    } else if (!S_ISDIR(info.st_mode)) {
+        kvsCopy(what, sizeof what, "kein Verzeichnis");
+    } else if (info.st_uid != geteuid() || (info.st_mode & 077) != 0) {
+        kvsFormat(what, sizeof what, "Besitzer %u, Modus %04o", static_cast<unsigned>(info.st_uid),
+                  static_cast<unsigned>(info.st_mode & 07777));
+    } else {
+        return 0;
+    }
+    describe(problem, size, path, what);
+    return EACCES;
+}
+
+// The directory is checked once and then only named: every hand-off looks
+// up its event, so a stat per lookup would cost the request path. The cache
+// belongs to the value of KVS_IPC_DIR it was made for; an operation that
+// fails because the directory has gone asks for a new check (posixIpcRetry).
+static std::mutex s_cacheLock;
+static char s_cacheFor[POSIX_PATH_SIZE];  // KVS_IPC_DIR as checked, "" for the default
+static char s_cacheDir[POSIX_PATH_SIZE];
+static int s_cacheValid;
+
+static int dirFor(const char *configured, char *out, size_t size) {
+    if (configured[0] != '\0') return kvsCopy(out, size, configured) ? ENAMETOOLONG : 0;
+    if (kvsFormat(out, size, "/tmp/kvstgbstr-%u", static_cast<unsigned>(geteuid()))) {
+        return ENAMETOOLONG;
     }
     return 0;
 }
 
-static int ipcDir(char *out, size_t size) {
+static const char *configuredDir() {
     const char *configured = getenv("KVS_IPC_DIR");
-    if (configured != nullptr && configured[0] != '\0') {
-        if (kvsCopy(out, size, configured)) return fail(ENAMETOOLONG);
-        return makeDirs(out);
+    return configured != nullptr ? configured : "";
+}
+
+// Under s_cacheLock: checks the directory anew and caches it when it passes.
+static int recheck(const char *configured, char *problem, size_t size) {
+    s_cacheValid = 0;
+    char dir[POSIX_PATH_SIZE];
+    int error = dirFor(configured, dir, sizeof dir);
+    if (error != 0) {
+        describe(problem, size, configured, "Pfad zu lang");
+        return error;
     }
-    if (kvsFormat(out, size, "/tmp/kvstgbstr-%u", static_cast<unsigned>(geteuid()))) {
-        return fail(ENAMETOOLONG);
+    error = checkDir(dir, configured[0] != '\0', problem, size);
+    if (error != 0) return error;
+    kvsCopy(s_cacheFor, sizeof s_cacheFor, configured);
+    kvsCopy(s_cacheDir, sizeof s_cacheDir, dir);
+    s_cacheValid = 1;
+    return 0;
+}
+
+int platIpcDirCheck(char *problem, size_t size) {
+    if (size > 0) problem[0] = '\0';
+    std::lock_guard<std::mutex> guard(s_cacheLock);
+    int error = recheck(configuredDir(), problem, size);
+    if (error != 0) posixSetError(error);
+    return error;
+}
+
+static int ipcDir(char *out, size_t size) {
+    std::lock_guard<std::mutex> guard(s_cacheLock);
+    const char *configured = configuredDir();
+    if (!s_cacheValid || strcmp(s_cacheFor, configured) != 0) {
+        char problem[PLAT_IPC_PROBLEM_SIZE];
+        int error = recheck(configured, problem, sizeof problem);
+        if (error != 0) return fail(error);
     }
-    return checkDefaultDir(out);
+    return kvsCopy(out, size, s_cacheDir) ? fail(ENAMETOOLONG) : 0;
+}
+
+int posixIpcRetry(int error) {
+    if (error != ENOENT) return 0;
+    std::lock_guard<std::mutex> guard(s_cacheLock);
+    if (!s_cacheValid) return 0;
+    struct stat info = {};
+    if (lstat(s_cacheDir, &info) == 0) return 0;  // there: the object itself is missing
+    char problem[PLAT_IPC_PROBLEM_SIZE];
+    return recheck(configuredDir(), problem, sizeof problem) == 0;
 }
 
 static int safeNameByte(unsigned char c) {
@@ -128,8 +208,12 @@ static int sameFile(int fd, const char *path) {
 }
 
 int posixLockFile(const char *path, int how) {
-    for (;;) {
+    for (int again = 1;;) {
         int fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd < 0 && again && posixIpcRetry(errno)) {
+            again = 0;  // the directory had gone and is there again
+            continue;
+        }
         if (fd < 0) return -1;
         if (posixLockRetrying(fd, how) != 0) {
             posixCloseFd(&fd);

@@ -10,9 +10,11 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/clock.h"
 #include "platform/event.h"
+#include "platform/ipc_dir.h"
 #include "tests/platform/child_process.h"
 #include "tests/platform/ipc_fixture.h"
 
@@ -153,6 +155,39 @@ TEST_F(EventTest, EventOfAKilledProcessCannotBeOpened) {
     EXPECT_EQ(0, platCloseHandle(created));
 }
 
+// Openers and their closes race the creator's close, which is the last one
+// whenever no opener holds the event at that moment. An opener either fails
+// or holds the name's own live event; one that held a removed file would
+// find the name missing while holding it (nobody creates it anew here).
+TEST_F(EventTest, OpenersRacingTheLastCloseNeverHoldARemovedEvent) {
+    const int OPENERS = 4, ROUNDS = 200, OPENS = 50;
+    for (int round = 0; round < ROUNDS; round++) {
+        PlatHandle created = platEventCreate("race", 1, 1);
+        ASSERT_TRUE(platHandleOpen(created));
+        std::atomic<int> opened{0}, orphans{0};
+        std::vector<std::thread> openers;
+        for (int t = 0; t < OPENERS; t++) {
+            openers.emplace_back([&] {
+                for (int i = 0; i < OPENS; i++) {
+                    PlatHandle event = platEventOpen("race");
+                    if (!platHandleOpen(event)) continue;  // after the last close
+                    opened++;
+                    if (!ipcFileExists("e.race") || platEventWait(event, 0) != PLAT_WAIT_SIGNALED)
+                        orphans++;
+                    EXPECT_EQ(0, platCloseHandle(event));
+                }
+            });
+        }
+        // The close falls at a different point of the openers' run each round.
+        while (opened.load() < 1 + round % (OPENERS * OPENS / 2)) std::this_thread::yield();
+        EXPECT_EQ(0, platCloseHandle(created));
+        for (std::thread &opener : openers) opener.join();
+        ASSERT_EQ(0, orphans.load()) << "round " << round;
+        ASSERT_FALSE(ipcFileExists("e.race")) << "round " << round;
+        EXPECT_EQ(PLAT_INVALID_HANDLE, platEventOpen("race"));
+    }
+}
+
 // A directory removed under a running service (a clean-up of /tmp, say) is
 // made again by the next object that needs it.
 TEST_F(EventTest, RemovedDirectoryIsMadeAgain) {
@@ -164,6 +199,37 @@ TEST_F(EventTest, RemovedDirectoryIsMadeAgain) {
     ASSERT_TRUE(platHandleOpen(again));
     EXPECT_TRUE(ipcFileExists("e.KEY#ALLE"));
     EXPECT_EQ(0, platCloseHandle(again));
+}
+
+// A configured directory is checked like the default one: a symbolic link or
+// a directory others may enter is refused with a line that names it, and
+// every object in it fails until the directory is mended.
+TEST_F(EventTest, UnsafeConfiguredDirectoryIsRefused) {
+    std::string real = tempFile("real"), link = tempFile("link");
+    ASSERT_EQ(0, mkdir(real.c_str(), 0700));
+    ASSERT_EQ(0, symlink(real.c_str(), link.c_str()));
+    setenv("KVS_IPC_DIR", link.c_str(), 1);
+    char problem[PLAT_IPC_PROBLEM_SIZE];
+    EXPECT_EQ(EACCES, platIpcDirCheck(problem, sizeof problem));
+    std::string wanted = "; verlangt: ein Verzeichnis des Benutzers " + std::to_string(geteuid()) +
+                         " ohne Zugriff f\xFCr Gruppe und andere (0700)\n";
+    EXPECT_EQ("IPC-Verzeichnis " + link + " abgelehnt: ein symbolischer Link" + wanted,
+              std::string(problem));
+    EXPECT_EQ(PLAT_INVALID_HANDLE, platEventCreate("ABC#ALLE2", 0, 0));
+
+    setenv("KVS_IPC_DIR", real.c_str(), 1);
+    ASSERT_EQ(0, chmod(real.c_str(), 0750));
+    EXPECT_EQ(EACCES, platIpcDirCheck(problem, sizeof problem));
+    EXPECT_EQ("IPC-Verzeichnis " + real + " abgelehnt: Besitzer " + std::to_string(geteuid()) +
+                  ", Modus 0750" + wanted,
+              std::string(problem));
+    EXPECT_EQ(PLAT_INVALID_HANDLE, platEventCreate("ABC#ALLE2", 0, 0));
+    EXPECT_EQ(static_cast<uint32_t>(EACCES), platLastError());
+
+    ASSERT_EQ(0, chmod(real.c_str(), 0700));
+    PlatHandle event = platEventCreate("ABC#ALLE2", 0, 0);
+    EXPECT_TRUE(platHandleOpen(event));
+    EXPECT_EQ(0, platCloseHandle(event));
 }
 
 // Without KVS_IPC_DIR the objects live in a directory below /tmp that only
