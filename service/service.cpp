@@ -9,6 +9,7 @@
 #include "net/socket.h"
 #include "platform/clock.h"
 #include "platform/event.h"
+#include "platform/ipc_dir.h"
 #include "platform/signals.h"
 #include "service/control_pipe.h"
 #include "service/readiness.h"
@@ -47,7 +48,11 @@ static int connectDatabase() {
 }
 
 // The workers know the stop event by its name; the service only holds it.
+// The stop event is the first object in the IPC directory; a directory that
+// others could enter is named on standard error, and the event then fails.
 static int createStopEvent(Service *svc) {
+    char problem[PLAT_IPC_PROBLEM_SIZE];
+    if (platIpcDirCheck(problem, sizeof problem) != 0) fputs(problem, stderr);
     svc->stopEvent = platEventCreate(STOP_EVENT_NAME, 1, 0);
     if (platHandleOpen(svc->stopEvent)) return 1;
     char reason[ERROR_TEXT_SIZE];

@@ -10,6 +10,7 @@
 #include "config/credentials.h"
 #include "net/port.h"
 #include "platform/clock.h"
+#include "platform/ipc_dir.h"
 #include "platform/pipe.h"
 #include "platform/socket.h"
 #include "service/control_pipe.h"
@@ -58,6 +59,11 @@ static void wakeService() {
 // the service and tries again for a few seconds. Once the pipe was seen busy,
 // its name missing for a moment is the service making it anew, not its end.
 static PlatHandle openPipe() {
+    char problem[PLAT_IPC_PROBLEM_SIZE];
+    if (platIpcDirCheck(problem, sizeof problem) != 0) {
+        fputs(problem, stderr);  // the service refuses the same directory in these words
+        return PLAT_INVALID_HANDLE;
+    }
     int result = PLAT_PIPE_ERROR;
     int sawBusy = 0;
     int64_t giveUp = platMonotonicMs() + OPEN_ATTEMPT_MS;

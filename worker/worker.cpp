@@ -11,6 +11,7 @@
 #include "platform/clock.h"
 #include "platform/event.h"
 #include "platform/handle.h"
+#include "platform/ipc_dir.h"
 #include "platform/lifetime.h"
 #include "platform/pipe.h"
 #include "platform/signals.h"
@@ -70,6 +71,11 @@ static PlatHandle createPipe(const WorkerOptions *options) {
 static int openLink(const WorkerOptions *options, WorkerLink *link) {
     link->event = PLAT_NO_HANDLE;
     link->handled = 0;
+    char problem[PLAT_IPC_PROBLEM_SIZE];
+    if (platIpcDirCheck(problem, sizeof problem) != 0) {
+        fputs(problem, stderr);  // in the service's words
+        return 0;
+    }
     link->pipe = createPipe(options);
     if (!platHandleOpen(link->pipe)) {
         if (!platStopRequested()) reportSystemError(options, "creating the pipe");

@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -254,6 +255,29 @@ TEST_F(Service, WrongPasswordEndsAfterTheStartBanner) {
     size_t after = 21 + BANNER_START.size();
     ASSERT_GE(log.size(), after + 21);
     EXPECT_EQ(log.substr(after + 21), "- Verbindung zur Datenbank fehlgeschlagen, Fehler : -1\n");
+}
+
+// Anybody may enter a wide-open IPC directory and plant or remove the
+// objects; the start-up ends at the stop event, before any worker, and
+// kvsctl refuses the directory in the same words.
+TEST_F(Service, WideOpenIpcDirectoryEndsTheStartUp) {
+    ASSERT_EQ(chmod(env_.ipcDir.c_str(), 0777), 0);
+    ASSERT_TRUE(service_.start(env_));
+    EXPECT_EQ(service_.waitExit(START_MS), 1);
+    std::string refusal =
+        "IPC-Verzeichnis " + env_.ipcDir + " abgelehnt: Besitzer " + std::to_string(geteuid()) +
+        ", Modus 0777; verlangt: ein Verzeichnis des Benutzers " + std::to_string(geteuid()) +
+        " ohne Zugriff f\xFCr Gruppe und andere (0700)\n";
+    EXPECT_EQ(count(service_.output(), refusal), 1u) << service_.output();
+    std::string log = env_.log();
+    std::string failed =
+        "Stop-Eventhandle f\xFCr TGBs konnte nicht erzeugt werden: Permission denied";
+    ASSERT_GE(log.size(), failed.size());
+    EXPECT_EQ(log.substr(log.size() - failed.size()), failed) << log;  // nothing after it
+    EXPECT_EQ(log.find("startTask"), std::string::npos);
+    std::string out;
+    EXPECT_EQ(service_.runKvsctl("stop", &out), 1);
+    EXPECT_NE(out.find(refusal), std::string::npos) << out;
 }
 
 // kvsctl needs no database: these run against no service at all.

@@ -20,6 +20,9 @@ std::string TempDir::makeDir(const std::string &relative) const {
     std::string full = path_ + "/" + relative;
     std::error_code ignored;
     std::filesystem::create_directories(full, ignored);
+    // Private, as an IPC directory must be; nothing here is shared with others.
+    std::filesystem::permissions(full, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::replace, ignored);
     return full;
 }
 
