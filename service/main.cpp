@@ -6,11 +6,15 @@
 // SIGINT); 1 when the start-up failed (database, stop event, control pipe or
 // listener; the log says which) or when the wait for a client failed, so
 // that a supervisor can tell both from a requested stop.
+#include <cstdio>
+
 #include "platform/signals.h"
 #include "service/service.h"
 
 int main() {
-    platLineBufferedStdout();
+    // Fully buffered: the service flushes where a line must be seen at once,
+    // and writes the console lines of one request together, once per request.
+    setvbuf(stdout, nullptr, _IOFBF, 8192);
     platStopSignalsInstall();
     return runService();
 }

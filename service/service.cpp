@@ -94,6 +94,7 @@ static int startUp(Service *svc) {
     startAllTasks();
     TaskInfo();
     printf("Server listening on Port %d\n", static_cast<int>(svc->port));
+    fflush(stdout);
     notifyListening(svc->port);
     return 1;
 }
@@ -137,10 +138,12 @@ static void serveClient(Service *svc, KVSocket *client, ParamRecord *param) {
     if (count <= 0) {
         printf("Zeitueberschreitung der Anforderung (Error: %d)\n", sockLastError(client));
         sockFree(client);
+        fflush(stdout);
         return;
     }
     printClientMessage(svc->buffer, count);
     handleRequest(client, svc->buffer, count, param);
+    fflush(stdout);  // the request's console lines in one write
 }
 
 // One pass. 1 go on, 0 leave the loop; *failed tells a failed wait from a stop.
