@@ -1,6 +1,6 @@
 # What "cmake --install" puts where: the programs the build made, the table
-# definitions, the README and, on Linux, the systemd unit and the package's
-# documentation files. Nothing else of the build tree.
+# definitions, the README and, on Linux, the systemd unit, the manual pages
+# and the package's documentation files. Nothing else of the build tree.
 include(GNUInstallDirs)
 
 # Base directory of an installation: kvstgbstr/ (the service's working
@@ -54,12 +54,25 @@ if(NOT WIN32)
   ")
   install(FILES ${unit} DESTINATION lib/systemd/system)
 
-  # Debian wants the change log compressed, reproducibly (no name, no time).
-  set(changelog_gz ${CMAKE_BINARY_DIR}/deploy/changelog.gz)
-  add_custom_command(OUTPUT ${changelog_gz}
-    COMMAND sh -c "gzip -9 -n -c \"$0\" > \"$1\"" ${CMAKE_SOURCE_DIR}/deploy/debian/changelog
-            ${changelog_gz}
-    DEPENDS ${CMAKE_SOURCE_DIR}/deploy/debian/changelog VERBATIM)
-  add_custom_target(kvs_changelog ALL DEPENDS ${changelog_gz})
-  install(FILES deploy/debian/copyright ${changelog_gz} DESTINATION ${KVS_INSTALL_DOCDIR})
+  # Debian wants the change log and the manual pages compressed,
+  # reproducibly (no name, no time in the gzip header).
+  set(kvs_gzipped)
+  function(kvs_gzip source)
+    get_filename_component(name ${source} NAME)
+    set(out ${CMAKE_BINARY_DIR}/deploy/${name}.gz)
+    add_custom_command(OUTPUT ${out}
+      COMMAND sh -c "gzip -9 -n -c \"$0\" > \"$1\"" ${CMAKE_SOURCE_DIR}/${source} ${out}
+      DEPENDS ${CMAKE_SOURCE_DIR}/${source} VERBATIM)
+    set(kvs_gzipped ${kvs_gzipped} ${out} PARENT_SCOPE)
+  endfunction()
+  kvs_gzip(deploy/debian/changelog)
+  foreach(page kvsctl.1 kvscipher.1 kvsreq.1 kvstgbstr.8)
+    kvs_gzip(deploy/man/${page})
+  endforeach()
+  add_custom_target(kvs_gzipped_docs ALL DEPENDS ${kvs_gzipped})
+  set(deploy ${CMAKE_BINARY_DIR}/deploy)
+  install(FILES deploy/debian/copyright ${deploy}/changelog.gz DESTINATION ${KVS_INSTALL_DOCDIR})
+  install(FILES ${deploy}/kvsctl.1.gz ${deploy}/kvscipher.1.gz ${deploy}/kvsreq.1.gz
+          DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${deploy}/kvstgbstr.8.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man8)
 endif()
