@@ -91,6 +91,31 @@ int parseRequest(ParamRecord *param, const char *request, int length) {
     return 1;
 }
 
+// The client's text as the log shows it: control characters (below 0x20, and
+// 0x7F) as \xNN, so that no request can begin a line of its own in the log.
+// Every other byte, Latin-1 letters and "%" included, stays as it is.
+enum { LOGGED_USER_SIZE = 4 * PARAM_USER_CHARS + 1 };
+
+// A text too long for out is cut before a whole character.
+static void escapeControls(const char *text, char *out, size_t size) {
+    static const char HEX[] = "0123456789ABCDEF";
+    size_t at = 0;
+    for (; *text != '\0'; text++) {
+        unsigned char c = static_cast<unsigned char>(*text);
+        int plain = c >= 0x20 && c != 0x7F;
+        if (at + (plain ? 1 : 4) >= size) break;
+        if (plain) {
+            out[at++] = *text;
+            continue;
+        }
+        out[at++] = '\\';
+        out[at++] = 'x';
+        out[at++] = HEX[c >> 4];
+        out[at++] = HEX[c & 0x0F];
+    }
+    out[at] = '\0';
+}
+
 // Sends the 512-byte reply block "OK:%d END", NUL, zeros; then closes.
 static void answerClient(KVSocket *client, char *buffer, int32_t prmKey) {
     writeLog("Ende Nachricht Client senden!\n");
@@ -107,7 +132,9 @@ static void answerClient(KVSocket *client, char *buffer, int32_t prmKey) {
 // finishes with it answers the client. Returns the new answered state.
 static int activateTask(TaskRecord *task, const ParamRecord *param, KVSocket *client, char *buffer,
                         int answered) {
-    writeLogf("Task aktivieren: %s!\n", task->JOBUSR);
+    char logged[LOGGED_USER_SIZE];
+    escapeControls(task->JOBUSR, logged, sizeof logged);  // the same text as the client's key
+    writeLogf("Task aktivieren: %s!\n", logged);
     task->parmKey = param->PrmKey;
     if (workTask(task)) {
         if (!answered) answerClient(client, buffer, param->PrmKey);
@@ -126,8 +153,9 @@ void handleRequest(KVSocket *client, char *buffer, int length, ParamRecord *para
         sockFree(client);
         return;
     }
-    writeLogf("Read Kvs001Prm: PrmKey: %ld User: %s!\n", static_cast<long>(param->PrmKey),
-              param->User);
+    char logged[LOGGED_USER_SIZE];
+    escapeControls(param->User, logged, sizeof logged);
+    writeLogf("Read Kvs001Prm: PrmKey: %ld User: %s!\n", static_cast<long>(param->PrmKey), logged);
 
     // Every task with the key gets the number, one after the other in slot
     // order, also after the client has been answered. A stop request ends

@@ -254,6 +254,16 @@ TEST_F(Requests, KeyWithoutTaskIsClosedWithoutReply) {
     std::vector<std::string> log = run->request("SCHEMA:ABC  USER:ALLE PARM:1 END", &reply);
     EXPECT_EQ("", reply);
     EXPECT_EQ(std::vector<std::string>{"Read Kvs001Prm: PrmKey: 1 User: ABC #ALLE!"}, log);
+
+    // Client text cannot begin a line that reads like one of the service's
+    // own: its control characters are written as \xNN, the rest as it is.
+    log = run->request("SCHEMA:ABC USER:X\r\n2030-01-01 00:00:00  forged\x7F%s\xFC\t PARM:2 END",
+                       &reply);
+    EXPECT_EQ("", reply);
+    EXPECT_EQ(
+        std::vector<std::string>{"Read Kvs001Prm: PrmKey: 2 User: "
+                                 "ABC#X\\x0D\\x0A2030-01-01 00:00:00  forged\\x7F%s\xFC\\x09!"},
+        log);
 }
 
 TEST_F(Requests, TwoTasksWithOneKeyBothGetTheNumberAndTheClientOneReply) {
@@ -335,6 +345,7 @@ TEST_F(Requests, SilentClientIsDroppedAndTheServiceGoesOn) {
     std::string reply;
     run->request("SCHEMA:ABC USER:ALLE PARM:8 END", &reply);
     EXPECT_EQ(replyBlock("OK:8 END"), reply);
+
 }
 
 TEST_F(Requests, KvsreqPrintsTheReplyAndTellsOutcomes) {
