@@ -19,9 +19,11 @@ static int tagOk(const KVSocket *handle) {
     return handle != nullptr && strcmp(handle->tag, KVSOCKET_TAG) == 0;
 }
 
-// Whole seconds on a monotonic clock: deadlines must not move with the wall clock.
-static int64_t nowSeconds() {
-    return platMonotonicMs() / 1000;
+// Deadlines are kept on a monotonic clock in milliseconds: they must not move
+// with the wall clock, and whole seconds would make a limit of one second
+// anything between none and two.
+static int64_t nowMs() {
+    return platMonotonicMs();
 }
 
 // A failed receive or send leaves the connection unusable: remember why and
@@ -75,6 +77,12 @@ KVSocket *sockListen(uint16_t *port, int32_t *error) {
     return handle;
 }
 
+int sockDeferAccept(KVSocket *listener, int seconds) {
+    if (!tagOk(listener)) return SOCK_EINVAL;
+    if (listener->socket == PLAT_NO_SOCKET) return SOCK_EINVAL;
+    return platSockDeferAccept(listener->socket, seconds) == 0 ? 0 : platSockError();
+}
+
 int sockWaitReadable(PlatSocket s, int seconds) {
     return platSockWait(s, 0, seconds, 1) > 0 ? 1 : 0;
 }
@@ -113,12 +121,12 @@ int sockRecv(KVSocket *handle, char *buffer, int length, int stopCount) {
     }
     if (length < stopCount) stopCount = length;
     int received = 0;
-    int64_t deadline = nowSeconds() + handle->timeLimit;
+    int64_t deadline = nowMs() + static_cast<int64_t>(handle->timeLimit) * 1000;
     for (;;) {
-        int64_t left = deadline - nowSeconds();
+        int64_t left = deadline - nowMs();
         // A client already taken is served to its end, also after a stop
         // signal: this wait is bounded by the handle's time limit.
-        int ready = platSockWait(handle->socket, 0, left > 0 ? static_cast<int>(left) : 0, 0);
+        int ready = platSockWaitMs(handle->socket, 0, left > 0 ? left : 0, 0);
         if (ready == 0) return 0;
         if (ready < 0) {
             failAndClose(handle, platSockError());
@@ -134,7 +142,7 @@ int sockRecv(KVSocket *handle, char *buffer, int length, int stopCount) {
         // waiting on would only spin on the same end of stream until the deadline.
         if (got == 0) return received;
         received += static_cast<int>(got);
-        if (received >= stopCount || nowSeconds() >= deadline) return received;
+        if (received >= stopCount || nowMs() >= deadline) return received;
     }
 }
 

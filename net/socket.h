@@ -34,6 +34,11 @@ KVSocket *sockNew(int32_t *error);
 // receives the bound port. nullptr with *error set on failure.
 KVSocket *sockListen(uint16_t *port, int32_t *error);
 
+// Lets a connection reach sockAccept only once it has sent something or
+// closed its side, or has been silent for about seconds. 0, SOCK_EINVAL, or
+// the system's code (PLAT_WSAEOPNOTSUPP where there is no such option).
+int sockDeferAccept(KVSocket *listener, int seconds);
+
 // 1 when s is readable within seconds, 0 otherwise (time-out or failure).
 int sockWaitReadable(PlatSocket s, int seconds);
 

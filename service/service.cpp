@@ -30,6 +30,7 @@ struct Service {
     KVSocket *listener;
     uint16_t port;                     // as the listener reports it after binding
     int32_t lastError;                 // of the listener or of the last wait for a client
+    int acceptDeferred;                // silent connections wait in the system, not here
     char buffer[REQUEST_BUFFER_SIZE];  // the request, and later the reply
 };
 
@@ -73,7 +74,12 @@ static int openListener(Service *svc) {
     if (rejected != nullptr) writeLogf(PORT_REJECTED_FORMAT, rejected, static_cast<int>(requested));
     svc->port = requested;
     svc->listener = sockListen(&svc->port, &svc->lastError);
-    if (svc->listener != nullptr) return 1;
+    if (svc->listener != nullptr) {
+        // Where the system cannot defer (Windows) the receive limit alone
+        // bounds a silent client.
+        svc->acceptDeferred = sockDeferAccept(svc->listener, CLIENT_RECV_TIME_LIMIT) == 0;
+        return 1;
+    }
     writeLogf("Fehler Serversocket an Port %ld erzeugen. %d\n", static_cast<long>(requested),
               svc->lastError);
     return 0;
@@ -132,8 +138,12 @@ static void printClientMessage(const char *bytes, int count) {
 // Receives one request and hands it on; the client is released on every path.
 static void serveClient(Service *svc, KVSocket *client, ParamRecord *param) {
     printf("Clientanfrage empfangen! \n");
-    // A client that never sends must not hold up the only thread.
-    sockSetTimeLimit(client, CLIENT_RECV_TIME_LIMIT);
+    // A client that never sends must not hold up the only thread. With
+    // deferred accept, one that arrives with nothing to read has already
+    // been silent for the whole limit: it gets a single look.
+    int limit = CLIENT_RECV_TIME_LIMIT;
+    if (svc->acceptDeferred && !sockWaitReadable(client->socket, 0)) limit = 0;
+    sockSetTimeLimit(client, limit);
     int count = sockRecv(client, svc->buffer, REQUEST_BUFFER_SIZE, REQUEST_STOP_COUNT);
     if (count <= 0) {
         printf("Zeitueberschreitung der Anforderung (Error: %d)\n", sockLastError(client));

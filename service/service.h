@@ -6,7 +6,7 @@
 enum {
     SERVICE_PORT = 3339,
     CLIENT_WAIT_SECONDS = 60,
-    CLIENT_RECV_TIME_LIMIT = 2,  // seconds a client has to deliver its request
+    CLIENT_RECV_TIME_LIMIT = 1,  // seconds a client has to deliver its request
     SHUTDOWN_PAUSE_MS = 5000,
 };
 

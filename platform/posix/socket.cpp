@@ -3,6 +3,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -123,9 +124,25 @@ int platSockConnect(PlatSocket s, const char *ipv4, uint16_t port) {
         connect(fdOf(s), reinterpret_cast<struct sockaddr *>(&address), sizeof address));
 }
 
+int platSockDeferAccept(PlatSocket s, int seconds) {
+#ifdef TCP_DEFER_ACCEPT
+    int value = seconds < 0 ? 0 : seconds;
+    return sockResult(setsockopt(fdOf(s), IPPROTO_TCP, TCP_DEFER_ACCEPT, &value, sizeof value));
+#else
+    (void)s;
+    (void)seconds;
+    return sockFail(EOPNOTSUPP);
+#endif
+}
+
 int platSockWait(PlatSocket s, int forWrite, int seconds, int stopEnds) {
+    return platSockWaitMs(s, forWrite, seconds <= 0 ? 0 : static_cast<int64_t>(seconds) * 1000,
+                          stopEnds);
+}
+
+int platSockWaitMs(PlatSocket s, int forWrite, int64_t ms, int stopEnds) {
     if (fdOf(s) < 0) return sockFail(ENOTSOCK);
-    int timeoutMs = seconds <= 0 ? 0 : (seconds > 2000000 ? 2000000000 : seconds * 1000);
+    int timeoutMs = ms <= 0 ? 0 : (ms > 2000000000 ? 2000000000 : static_cast<int>(ms));
     int result = posixWaitFd(fdOf(s), forWrite ? POLLOUT : POLLIN, timeoutMs, !stopEnds);
     if (result == POSIX_WAIT_STOPPED) return sockFail(EINTR);
     if (result == POSIX_WAIT_FAILED) return sockFail(errno == EBADF ? ENOTSOCK : errno);

@@ -117,9 +117,19 @@ static int selectOnce(SOCKET s, int forWrite, int sliceMs) {
     return count > 0 ? 1 : 0;
 }
 
+// Winsock has no deferred accept: the receive limit alone bounds a silent client.
+int platSockDeferAccept(PlatSocket, int) {
+    return sockFail(WSAEOPNOTSUPP);
+}
+
 int platSockWait(PlatSocket s, int forWrite, int seconds, int stopEnds) {
+    return platSockWaitMs(s, forWrite, seconds <= 0 ? 0 : static_cast<int64_t>(seconds) * 1000,
+                          stopEnds);
+}
+
+int platSockWaitMs(PlatSocket s, int forWrite, int64_t ms, int stopEnds) {
     if (s == PLAT_NO_SOCKET) return sockFail(WSAENOTSOCK);
-    int64_t limitMs = seconds <= 0 ? 0 : static_cast<int64_t>(seconds) * 1000;
+    int64_t limitMs = ms <= 0 ? 0 : ms;
     int64_t start = static_cast<int64_t>(GetTickCount64());
     for (;;) {
         if (stopEnds && platStopRequested()) return sockFail(WSAEINTR);

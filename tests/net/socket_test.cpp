@@ -62,6 +62,7 @@ TEST(SocketTag, EveryOperationRefusesAForeignPointer) {
     EXPECT_EQ(sockFree(&fake), SOCK_EINVAL);
     EXPECT_EQ(sockLastError(&fake), SOCK_EINVAL);
     EXPECT_EQ(sockSetTimeLimit(&fake, 5), SOCK_EINVAL);
+    EXPECT_EQ(sockDeferAccept(&fake, 1), SOCK_EINVAL);
     EXPECT_EQ(memcmp(&fake, &before, sizeof fake), 0);
 
     // "KVSocket" without its terminating NUL is not the tag either.
@@ -99,6 +100,46 @@ TEST(SocketListen, ClosedListenerMakesAcceptFail) {
     error = 0;
     EXPECT_EQ(sockAccept(listener, 1, &error), nullptr);
     EXPECT_NE(error, 0);
+    EXPECT_EQ(sockFree(listener), 0);
+}
+
+// With deferred accept a silent connection waits in the system, while one
+// that has closed its side (kvsctl's wake-up) or has sent its request passes
+// it. The silent one arrives once the system gives up, with nothing to read.
+TEST(SocketListen, DeferredAcceptLetsClosedAndWritingConnectionsPassASilentOne) {
+    uint16_t port = 0;
+    int32_t error = -1;
+    KVSocket *listener = sockListen(&port, &error);
+    ASSERT_NE(listener, nullptr) << error;
+    ASSERT_EQ(sockDeferAccept(listener, 1), 0);
+    int silent = tcpConnectLoopback(port);
+    int writer = tcpConnectLoopback(port);
+    int wake = tcpConnectLoopback(port);
+    ASSERT_GE(silent, 0);
+    ASSERT_GE(writer, 0);
+    ASSERT_GE(wake, 0);
+    close(wake);
+
+    char buffer[512];
+    KVSocket *woken = sockAccept(listener, 10, &error);
+    ASSERT_NE(woken, nullptr) << error;
+    EXPECT_EQ(sockWaitReadable(woken->socket, 0), 1);  // its end is there: not the silent one
+    EXPECT_EQ(sockRecv(woken, buffer, 512, 10), 0);
+    sockFree(woken);
+
+    sendAll(writer, "SCHEMA:ABC USER:ALLE PARM:1 END");
+    KVSocket *served = sockAccept(listener, 10, &error);
+    ASSERT_NE(served, nullptr) << error;
+    ASSERT_EQ(sockSetTimeLimit(served, 1), 0);
+    EXPECT_EQ(sockRecv(served, buffer, 512, 10), 31);
+    sockFree(served);
+
+    KVSocket *late = sockAccept(listener, 10, &error);
+    ASSERT_NE(late, nullptr) << error;
+    EXPECT_EQ(sockWaitReadable(late->socket, 0), 0);
+    sockFree(late);
+    close(silent);
+    close(writer);
     EXPECT_EQ(sockFree(listener), 0);
 }
 

@@ -346,6 +346,17 @@ TEST_F(Requests, SilentClientIsDroppedAndTheServiceGoesOn) {
     run->request("SCHEMA:ABC USER:ALLE PARM:8 END", &reply);
     EXPECT_EQ(replyBlock("OK:8 END"), reply);
 
+    // Silent connections held open ahead of a request do not keep it out,
+    // also once they have waited long enough to be taken.
+    size_t dropped = countOf(run->service.output(), "Zeitueberschreitung");
+    std::vector<int> silent;
+    for (int i = 0; i < 8; i++) silent.push_back(tcpConnectLoopback(run->env.port));
+    ASSERT_TRUE(
+        waitFor([&] { return countOf(run->service.output(), "Zeitueberschreitung") > dropped; },
+                REPLY_WAIT_MS));
+    run->request("SCHEMA:ABC USER:ALLE PARM:9 END", &reply);
+    EXPECT_EQ(replyBlock("OK:9 END"), reply);
+    for (int s : silent) close(s);
 }
 
 TEST_F(Requests, KvsreqPrintsTheReplyAndTellsOutcomes) {
