@@ -11,12 +11,15 @@
 #include "common/text.h"
 #include "config/blowfish.h"
 #include "db/db.h"
+#include "platform/file.h"
+#include "platform/handle.h"
 
 Credentials g_credentials;
 CredentialRecord g_credentialRecord;
 
 enum {
     NUMBER_TEXT_CHARS = 11,
+    REASON_SIZE = 256,
     // Deciphered output of a value field: 8 bytes per 16 digits, rounded up, plus NUL.
     PLAIN_BUFFER_SIZE = 8 * ((CRED_FIELD_SIZE - 1 + 15) / 16) + 1,
 };
@@ -108,10 +111,42 @@ static void decipherValue() {
     memset(plain, 0, sizeof plain);  // the password must not linger on the stack
 }
 
-void readCredentialRecord(const char *name, const char *key, int32_t number, const char *path) {
+// Opens the file only when it is a regular file: a FIFO in its place would
+// hold the start-up, a directory or device gives nothing to read. nullptr
+// when it cannot be opened or is refused; reason then says why.
+static FILE *openCredentialFile(const char *path, char *reason, size_t size) {
+    int kind = PLAT_FILE_OPEN_FAILED;
+    FILE *file = platOpenRegularFile(path, &kind);
+    if (file != nullptr) return file;
+    const char *what = nullptr;
+    switch (kind) {
+        case PLAT_FILE_OPEN_FAILED:
+            platErrorText(platLastError(), 1, reason, size);
+            return nullptr;
+        case PLAT_FILE_DIRECTORY:
+            what = "Verzeichnis";
+            break;
+        case PLAT_FILE_FIFO:
+            what = "FIFO";
+            break;
+        case PLAT_FILE_DEVICE:
+            what = "Ger\xE4tedatei";
+            break;
+        default:
+            what = "anderer Dateityp";
+            break;
+    }
+    kvsFormat(reason, size, "keine regul\xE4re Datei (%s)", what);
+    return nullptr;
+}
+
+// The lookup of readCredentialRecord. 0 when the file could not be read at
+// all (reason says why), 1 otherwise, matched or not.
+static int lookUpRecord(const char *name, const char *key, int32_t number, const char *path,
+                        char *reason, size_t size) {
     clearRecord();
-    FILE *file = fopen(path, "r");
-    if (file == nullptr) return;
+    FILE *file = openCredentialFile(path, reason, size);
+    if (file == nullptr) return 0;
     char firstLine[CRED_FIRST_LINE_CHARS + 1];
     char secondLine[CRED_SECOND_LINE_CHARS + 1];
     while (readLine(file, firstLine, sizeof firstLine) &&
@@ -120,24 +155,40 @@ void readCredentialRecord(const char *name, const char *key, int32_t number, con
         if (recordMatches(name, key, number)) {
             decipherValue();
             fclose(file);
-            return;
+            return 1;
         }
         clearRecord();
     }
     clearRecord();
     fclose(file);
+    return 1;
+}
+
+void readCredentialRecord(const char *name, const char *key, int32_t number, const char *path) {
+    char reason[REASON_SIZE];
+    lookUpRecord(name, key, number, path, reason, sizeof reason);
+}
+
+// One value by its key. A file that cannot be read is named on standard
+// error once per load, not once per key; the empty values then let the
+// connect fail as designed.
+static void loadValue(const char *key, char *out, size_t size, const char *path, int *reported) {
+    char reason[REASON_SIZE];
+    if (!lookUpRecord("", key, 0, path, reason, sizeof reason) && !*reported) {
+        fprintf(stderr, "Zugangsdaten aus %s nicht gelesen: %s\n", path, reason);
+        fflush(stderr);
+        *reported = 1;
+    }
+    kvsCopy(out, size, g_credentialRecord.value);
 }
 
 void loadCredentials(const char *path) {
     memset(&g_credentials, 0, sizeof g_credentials);
-    readCredentialRecord("", "LOGIN", 0, path);
-    kvsCopy(g_credentials.login, g_credentialRecord.value);
-    readCredentialRecord("", "PASS", 0, path);
-    kvsCopy(g_credentials.pass, g_credentialRecord.value);
-    readCredentialRecord("", "DB_SYSTEM", 0, path);
-    kvsCopy(g_credentials.dbSystem, g_credentialRecord.value);
-    readCredentialRecord("", "DATABASE", 0, path);
-    kvsCopy(g_credentials.database, g_credentialRecord.value);
+    int reported = 0;
+    loadValue("LOGIN", g_credentials.login, sizeof g_credentials.login, path, &reported);
+    loadValue("PASS", g_credentials.pass, sizeof g_credentials.pass, path, &reported);
+    loadValue("DB_SYSTEM", g_credentials.dbSystem, sizeof g_credentials.dbSystem, path, &reported);
+    loadValue("DATABASE", g_credentials.database, sizeof g_credentials.database, path, &reported);
     DbSetSystem(g_credentials.dbSystem);  // the connection chooses its dialect by it
 }
 

@@ -1,6 +1,7 @@
 #include "config/credentials.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <string>
 
@@ -57,12 +58,26 @@ TEST_F(CredentialsFile, ReadsTheFourValuesWithLfOrCrLf) {
     expectCredentials("kvsuser", "g\xFCltig;2", "MSSQL", "KVS_DSN");
 }
 
+// A file that cannot be read is named once on standard error, with why; a
+// FIFO in its place is refused at once instead of waiting for a writer.
 TEST_F(CredentialsFile, MissingFileGivesEmptyValues) {
-    load(fourRecords());
-    loadCredentials(dir.file("missing.ini").c_str());
-    expectCredentials("", "", "", "");
-    EXPECT_EQ(0, g_credentialRecord.number);
-    EXPECT_STREQ("", g_credentialRecord.key);
+    std::string fifo = dir.file("fifo.ini");
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+    const std::pair<std::string, std::string> unreadable[] = {
+        {dir.file("missing.ini"), "No such file or directory"},
+        {fifo, "keine regul\xE4re Datei (FIFO)"},
+        {dir.path(), "keine regul\xE4re Datei (Verzeichnis)"},
+    };
+    for (const auto &file : unreadable) {
+        load(fourRecords());
+        testing::internal::CaptureStderr();
+        loadCredentials(file.first.c_str());
+        EXPECT_EQ("Zugangsdaten aus " + file.first + " nicht gelesen: " + file.second + "\n",
+                  testing::internal::GetCapturedStderr());
+        expectCredentials("", "", "", "");
+        EXPECT_EQ(0, g_credentialRecord.number);
+        EXPECT_STREQ("", g_credentialRecord.key);
+    }
 }
 
 TEST_F(CredentialsFile, MatchesByNameKeyOrNumber) {
