@@ -3,21 +3,22 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdlib>
+#include <filesystem>
 #include <string>
 
+#include "tests/platform/child_process.h"
 #include "tests/support/tempdir.h"
 
 class IpcTest : public ::testing::Test {
    protected:
-    void SetUp() override { setenv("KVS_IPC_DIR", ipcDir().c_str(), 1); }
-    void TearDown() override { unsetenv("KVS_IPC_DIR"); }
+    void SetUp() override { setTestIpcDir(ipcDir().c_str()); }
+    void TearDown() override { setTestIpcDir(nullptr); }
     std::string ipcDir() const { return temp_.file("ipc/objects"); }
     std::string tempFile(const std::string &name) const { return temp_.file(name); }
     bool ipcFileExists(const std::string &file) const {
-        return access((ipcDir() + "/" + file).c_str(), F_OK) == 0;
+        std::error_code ignored;
+        return std::filesystem::exists(ipcDir() + "/" + file, ignored);
     }
 
    private:

@@ -1,34 +1,14 @@
 // Error texts, the clock and TCP sockets of the platform layer.
+// The error texts, which differ by system, are in plat_basics_posix_test.cpp
+// and plat_basics_win32_test.cpp.
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <cstring>
 #include <string>
 
 #include "platform/clock.h"
 #include "platform/handle.h"
 #include "platform/socket.h"
-
-TEST(PlatErrors, SystemTextOneLineOrWithLineEnd) {
-    char text[128];
-    platErrorText(ENOENT, 1, text, sizeof text);
-    EXPECT_STREQ("No such file or directory", text);
-    platErrorText(ENOENT, 0, text, sizeof text);
-    EXPECT_STREQ("No such file or directory\n", text);
-}
-
-TEST(PlatErrors, UnknownCodeHasNoInfoAndTextIsCutToSize) {
-    char text[128];
-    platErrorText(987654, 1, text, sizeof text);
-    EXPECT_STREQ("No Info", text);
-    platErrorText(0xFFFFFFFFu, 0, text, sizeof text);
-    EXPECT_STREQ("No Info", text);
-    char small[6];
-    memset(small, 'x', sizeof small);
-    platErrorText(ENOENT, 1, small, sizeof small);
-    EXPECT_STREQ("No su", small);
-}
-
 TEST(PlatClock, LocalTimeFieldsInRange) {
     PlatLocalTime now;
     platLocalTime(&now);
@@ -61,7 +41,10 @@ TEST(PlatSockets, PortInUseGivesAddressInUse) {
     PlatSocket second = platSockTcp();
     ASSERT_EQ(0, platSockReuseAddr(second));
     EXPECT_EQ(-1, platSockBindAny(second, port));
-    EXPECT_EQ(PLAT_WSAEADDRINUSE, platSockError());
+    // Windows holds the listener's port for exclusive use and refuses it as
+    // access denied (WSAEACCES).
+    EXPECT_TRUE(platSockError() == PLAT_WSAEADDRINUSE || platSockError() == 10013)
+        << platSockError();
     EXPECT_EQ(0, platSockClose(second));
     EXPECT_EQ(0, platSockClose(first));
 }
@@ -112,5 +95,13 @@ TEST(PlatSockets, RefusedAndBadSocketsGiveWinsockCodes) {
     EXPECT_EQ(10038, platSockError());
     char buf[4];
     EXPECT_EQ(-1, platSockRecv(PLAT_NO_SOCKET, buf, sizeof buf));
-    EXPECT_EQ(10009, platSockError());
+    // No socket at all: a bad descriptor (WSAEBADF) on POSIX, not a socket
+    // (WSAENOTSOCK) on Windows.
+    EXPECT_TRUE(platSockError() == 10009 || platSockError() == 10038) << platSockError();
+}
+
+TEST(PlatHandles, ClosingAHandleThatIsNotOpenFails) {
+    EXPECT_NE(0, platCloseHandle(PLAT_NO_HANDLE));
+    EXPECT_NE(0, platCloseHandle(PLAT_INVALID_HANDLE));
+    EXPECT_NE(0u, platLastError());
 }

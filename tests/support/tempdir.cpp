@@ -1,19 +1,35 @@
 #include "tests/support/tempdir.h"
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 
+namespace fs = std::filesystem;
+
+// A fresh directory below the system's temporary directory that only this
+// user may enter; the system's directory itself when none can be made.
 TempDir::TempDir() {
-    char pattern[] = "/tmp/kvs-test-XXXXXX";
-    char *made = mkdtemp(pattern);
-    path_ = made != nullptr ? made : "/tmp";
+    std::error_code error;
+    fs::path base = fs::temp_directory_path(error);
+    if (error) base = ".";
+    std::random_device seed;
+    std::mt19937 random(seed());
+    for (int attempt = 0; attempt < 100; attempt++) {
+        fs::path dir = base / ("kvs-test-" + std::to_string(random() % 1000000000u));
+        if (fs::create_directory(dir, error)) {
+            fs::permissions(dir, fs::perms::owner_all, error);
+            path_ = dir.generic_string();
+            return;
+        }
+    }
+    path_ = base.generic_string();
+    made_ = false;
 }
 
 TempDir::~TempDir() {
     std::error_code ignored;
-    if (path_ != "/tmp") std::filesystem::remove_all(path_, ignored);
+    if (made_) fs::remove_all(path_, ignored);
 }
 
 std::string TempDir::makeDir(const std::string &relative) const {

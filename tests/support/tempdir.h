@@ -14,6 +14,7 @@ class TempDir {
 
    private:
     std::string path_;
+    bool made_ = true;
 };
 
 // Reads a whole file; empty when it cannot be read.

@@ -1,5 +1,3 @@
-#include "tests/platform/child_process.h"
-
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
@@ -10,6 +8,8 @@
 #include <csignal>
 #include <cstdlib>
 
+#include "tests/platform/child_process.h"
+
 extern char **environ;
 
 std::string testProgram(const char *name) {
@@ -17,12 +17,19 @@ std::string testProgram(const char *name) {
     return std::string(dir != nullptr ? dir : ".") + "/" + name;
 }
 
+void setTestIpcDir(const char *dir) {
+    if (dir != nullptr)
+        setenv("KVS_IPC_DIR", dir, 1);
+    else
+        unsetenv("KVS_IPC_DIR");
+}
+
 ChildProcess::~ChildProcess() {
     if (pid_ > 0) {
         kill(SIGKILL);
         wait();
     }
-    if (out_ >= 0) close(out_);
+    if (out_ >= 0) close(static_cast<int>(out_));
 }
 
 bool ChildProcess::start(const std::vector<std::string> &args) {
@@ -35,7 +42,9 @@ bool ChildProcess::start(const std::vector<std::string> &args) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-    int rc = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
+    pid_t child = -1;
+    int rc = posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ);
+    pid_ = child;
     posix_spawn_file_actions_destroy(&actions);
     close(fds[1]);
     out_ = fds[0];
@@ -51,23 +60,23 @@ std::string ChildProcess::readLine(int timeoutMs) {
             pending_.erase(0, end + 1);
             return line;
         }
-        struct pollfd fd = {out_, POLLIN, 0};
+        struct pollfd fd = {static_cast<int>(out_), POLLIN, 0};
         if (poll(&fd, 1, timeoutMs) <= 0) return "";
         char buf[256];
-        ssize_t n = read(out_, buf, sizeof buf);
+        ssize_t n = read(static_cast<int>(out_), buf, sizeof buf);
         if (n <= 0) return "";
         pending_.append(buf, static_cast<size_t>(n));
     }
 }
 
 void ChildProcess::kill(int signal) {
-    if (pid_ > 0) ::kill(pid_, signal);
+    if (pid_ > 0) ::kill(static_cast<pid_t>(pid_), signal);
 }
 
 int ChildProcess::wait() {
     if (pid_ <= 0) return -1;
     int status = 0;
-    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    while (waitpid(static_cast<pid_t>(pid_), &status, 0) < 0 && errno == EINTR) {
     }
     pid_ = -1;
     return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
