@@ -132,13 +132,6 @@ JobRow jobRow(const std::string &key) {
     return row;
 }
 
-size_t countOf(const std::string &text, const std::string &part) {
-    size_t count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        count++;
-    return count;
-}
-
 // The live worker with this key below the service, 0 when there is none.
 int workerOf(const ServiceProcess &service, const std::string &key) {
     std::vector<int> pids = childProcesses(service.pid(), key);

@@ -41,12 +41,6 @@ std::string converse(uint16_t port, const std::string &request) {
     return tcpExchange(port, request, REPLY_WAIT_MS);
 }
 
-std::string replyBlock(const std::string &text) {
-    std::string block = text;
-    block.resize(512, '\0');
-    return block;
-}
-
 bool connectAndClose(uint16_t port) {
     int s = tcpConnectLoopback(port);
     if (s < 0) return false;
@@ -88,12 +82,4 @@ long residentKb(int pid) {
     while (std::getline(in, line))
         if (line.compare(0, 6, "VmRSS:") == 0) return atol(line.c_str() + 6);
     return -1;
-}
-
-bool waitUntil(const std::function<bool()> &condition, int timeoutMs) {
-    for (int waited = 0; waited < timeoutMs; waited += 50) {
-        if (condition()) return true;
-        usleep(50 * 1000);
-    }
-    return condition();
 }

@@ -3,16 +3,12 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
 // Connects, sends the bytes in one write (none for an empty text) and reads
 // until the service closes the connection; returns everything received.
 std::string converse(uint16_t port, const std::string &request);
-
-// The 512-byte reply block that begins with text.
-std::string replyBlock(const std::string &text);
 
 // Connects and closes at once; true when the connection was made.
 bool connectAndClose(uint16_t port);
@@ -30,6 +26,3 @@ bool processEnded(int pid);
 
 // VmRSS of the process in kB, -1 when unreadable.
 long residentKb(int pid);
-
-// Polls condition every 50 ms until it holds or timeoutMs passed.
-bool waitUntil(const std::function<bool()> &condition, int timeoutMs);

@@ -23,7 +23,6 @@
 
 namespace {
 
-const int START_WAIT_MS = 60000;
 const int REPLY_WAIT_MS = 60000;
 
 PrivateMariaDb *g_db = nullptr;
@@ -47,43 +46,10 @@ std::string exchange(uint16_t port, const std::string &request) {
     return tcpExchange(port, request, REPLY_WAIT_MS);
 }
 
-std::string replyBlock(const std::string &text) {
-    std::string block = text;
-    block.resize(512, '\0');
-    return block;
-}
-
-// The log's messages from byte offset on, each without its time stamp.
-std::vector<std::string> logLinesFrom(const std::string &log, size_t offset) {
-    std::vector<std::string> lines;
-    std::istringstream in(log.substr(offset < log.size() ? offset : log.size()));
-    std::string line;
-    while (std::getline(in, line)) {
-        bool stamped = line.size() >= 21 && line[4] == '-' && line[10] == ' ' && line[19] == ' ';
-        lines.push_back(stamped ? line.substr(21) : line);
-    }
-    return lines;
-}
-
-bool waitFor(const std::function<bool()> &condition, int timeoutMs) {
-    for (int waited = 0; waited < timeoutMs; waited += 50) {
-        if (condition()) return true;
-        usleep(50 * 1000);
-    }
-    return condition();
-}
-
-size_t countOf(const std::string &text, const std::string &part) {
-    size_t count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        count++;
-    return count;
-}
-
 // A killed process holds its pipe and event until it has really ended:
 // gone, or a zombie waiting for its parent (the service) to reap it.
 bool waitForEnd(int pid) {
-    return waitFor(
+    return waitUntil(
         [pid] {
             std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
             size_t close = stat.rfind(')');
@@ -106,57 +72,6 @@ bool insertJob(const std::string &ke2, const std::string &cmd, const std::string
         "JOBSTV) VALUES ('19990101000000', '" +
         ke2 + "', '" + urv + "', '" + cmd + "', '06', '" + usr + "', 0, 0)");
 }
-
-// One service run shared by the cases of a suite: starting and stopping
-// costs seconds (the shutdown pause alone is five).
-struct ServiceRun {
-    ServiceEnv env;
-    ServiceProcess service;
-
-    bool start(const std::vector<std::string> &extraEnv) {
-        if (!g_db->writeCredentials(env.credentialsPath())) return false;
-        setenv("KVS_IPC_DIR", env.ipcDir.c_str(), 1);  // to look at the workers' events
-        return service.start(env, extraEnv) &&
-               service.waitForOutput("Server listening on Port", START_WAIT_MS);
-    }
-
-    // Stops the service; a sanitizer report in its output (sanitizer
-    // builds) fails the run.
-    void finish() {
-        EXPECT_TRUE(service.stop());
-        std::string output = service.output();
-        EXPECT_EQ(std::string::npos, output.find("Sanitizer")) << output;
-        EXPECT_EQ(std::string::npos, output.find("runtime error")) << output;
-    }
-
-    // Sends a request and returns the log lines it caused once the reply or
-    // the close arrived.
-    std::vector<std::string> request(const std::string &text, std::string *reply) {
-        size_t offset = env.log().size();
-        *reply = exchange(env.port, text);
-        return logLinesFrom(env.log(), offset);
-    }
-
-    std::string workerPid(const std::string &ke2) {
-        std::string pid =
-            g_db->query("SELECT JOBNUM FROM KVSYSTEM.KVS500JOB WHERE JOBKE2 = '" + ke2 + "'");
-        while (!pid.empty() && (pid.back() == '\n' || pid.back() == '\r')) pid.pop_back();
-        return pid;
-    }
-
-    // A (re)started worker creates its event first and its pipe right after.
-    bool waitForEvent(const std::string &name) {
-        return waitFor(
-            [&] {
-                PlatHandle event = platEventOpen(name.c_str());
-                if (!platHandleOpen(event)) return false;
-                platCloseHandle(event);
-                usleep(200 * 1000);
-                return true;
-            },
-            START_WAIT_MS);
-    }
-};
 
 // The log lines of one successful hand-off.
 std::vector<std::string> handOff(const std::string &pipe, const std::string &digits) {
@@ -190,7 +105,7 @@ class Requests : public ::testing::Test {
                               binary("KVS_TEST_BIN_DIR", "requests_twin") + " DUO#ALLE DUO#TWIN",
                               "DUO#TWIN", "DUO#ALLE"));
         ASSERT_TRUE(insertJob("SLEEP:DUO#KORR", "sleep 600", "DUO#NOPIPE", "DUO#KORR"));
-        run = new ServiceRun();
+        run = new ServiceRun(*g_db);
         ASSERT_TRUE(run->start({"KVS_WORKER_NO_EVENT=1", "KVS_WORKER_ONLY=NOE#ALLE"}))
             << run->service.output();
     }
@@ -272,8 +187,8 @@ TEST_F(Requests, TwoTasksWithOneKeyBothGetTheNumberAndTheClientOneReply) {
     std::string reply = exchange(run->env.port, "SCHEMA:DUO USER:ALLE PARM:77 END");
     EXPECT_EQ(replyBlock("OK:77 END"), reply);
     // The second hand-off runs after the reply has gone.
-    ASSERT_TRUE(waitFor([&] { return countOf(run->env.log().substr(offset), "Ende-Info") == 2; },
-                        REPLY_WAIT_MS));
+    ASSERT_TRUE(waitUntil([&] { return countOf(run->env.log().substr(offset), "Ende-Info") == 2; },
+                          REPLY_WAIT_MS));
     EXPECT_EQ(concat({{"Read Kvs001Prm: PrmKey: 77 User: DUO#ALLE!", "Task aktivieren: DUO#ALLE!"},
                       handOff("DUO#TWIN", "77"),
                       {"Ende Nachricht Client senden!", "Task aktivieren: DUO#ALLE!"},
@@ -352,8 +267,8 @@ TEST_F(Requests, SilentClientIsDroppedAndTheServiceGoesOn) {
     std::vector<int> silent;
     for (int i = 0; i < 8; i++) silent.push_back(tcpConnectLoopback(run->env.port));
     ASSERT_TRUE(
-        waitFor([&] { return countOf(run->service.output(), "Zeitueberschreitung") > dropped; },
-                REPLY_WAIT_MS));
+        waitUntil([&] { return countOf(run->service.output(), "Zeitueberschreitung") > dropped; },
+                  REPLY_WAIT_MS));
     run->request("SCHEMA:ABC USER:ALLE PARM:9 END", &reply);
     EXPECT_EQ(replyBlock("OK:9 END"), reply);
     for (int s : silent) close(s);
@@ -400,7 +315,7 @@ class CrashingWorker : public ::testing::Test {
         g_db->exec("DELETE FROM KVSYSTEM.KVS500JOB");
         g_db->exec("DELETE FROM KVSYSTEM.KVS112MND");
         ASSERT_TRUE(g_db->addTenant("ABC", 10));
-        run = new ServiceRun();
+        run = new ServiceRun(*g_db);
         ASSERT_TRUE(run->start({"KVS_WORKER_CRASH_AFTER=2", "KVS_WORKER_ONLY=ABC#ALLE"}))
             << run->service.output();
     }
@@ -448,13 +363,13 @@ TEST(StopSignal, RequestInHandIsAnsweredBeforeTheServiceStops) {
     g_db->exec("DELETE FROM KVSYSTEM.KVS500JOB");
     g_db->exec("DELETE FROM KVSYSTEM.KVS112MND");
     ASSERT_TRUE(g_db->addTenant("ABC", 10));
-    ServiceRun run;
+    ServiceRun run(*g_db);
     ASSERT_TRUE(run.start({"KVS_WORKER_PAUSE_MS=1500", "KVS_WORKER_ONLY=ABC#ALLE"}))
         << run.service.output();
     std::string reply;
     std::thread client([&] { reply = exchange(run.env.port, "SCHEMA:ABC USER:ALLE PARM:5 END"); });
     ASSERT_TRUE(
-        waitFor([&] { return countOf(run.env.log(), "gesendet: 5!") == 1; }, REPLY_WAIT_MS));
+        waitUntil([&] { return countOf(run.env.log(), "gesendet: 5!") == 1; }, REPLY_WAIT_MS));
     kill(run.service.pid(), SIGTERM);
     client.join();
     EXPECT_EQ(replyBlock("OK:5 END"), reply);

@@ -1,6 +1,7 @@
 #include "tests/support/service_run.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -12,6 +13,11 @@
 #include <ctime>
 #include <random>
 #include <sstream>
+
+#include "platform/event.h"
+#include "platform/handle.h"
+#include "tests/support/mariadb.h"
+#include "tests/support/tcp_client.h"
 
 extern char **environ;
 
@@ -224,4 +230,78 @@ ServiceProcess::~ServiceProcess() {
     kill9();
     // Workers the service left behind share its process group.
     kill(-pid_, SIGKILL);
+}
+
+static const int START_WAIT_MS = 60000;
+static const int REPLY_WAIT_MS = 60000;
+
+bool ServiceRun::start(const std::vector<std::string> &extraEnv) {
+    if (!db.writeCredentials(env.credentialsPath())) return false;
+    setenv("KVS_IPC_DIR", env.ipcDir.c_str(), 1);
+    return service.start(env, extraEnv) &&
+           service.waitForOutput("Server listening on Port", START_WAIT_MS);
+}
+
+void ServiceRun::finish() {
+    EXPECT_TRUE(service.stop());
+    std::string output = service.output();
+    EXPECT_EQ(std::string::npos, output.find("Sanitizer")) << output;
+    EXPECT_EQ(std::string::npos, output.find("runtime error")) << output;
+}
+
+std::vector<std::string> ServiceRun::request(const std::string &text, std::string *reply) {
+    size_t offset = env.log().size();
+    *reply = tcpExchange(env.port, text, REPLY_WAIT_MS);
+    return logLinesFrom(env.log(), offset);
+}
+
+std::string ServiceRun::workerPid(const std::string &ke2) {
+    std::string pid =
+        db.query("SELECT JOBNUM FROM KVSYSTEM.KVS500JOB WHERE JOBKE2 = '" + ke2 + "'");
+    while (!pid.empty() && (pid.back() == '\n' || pid.back() == '\r')) pid.pop_back();
+    return pid;
+}
+
+bool ServiceRun::waitForEvent(const std::string &name) {
+    return waitUntil(
+        [&] {
+            PlatHandle event = platEventOpen(name.c_str());
+            if (!platHandleOpen(event)) return false;
+            platCloseHandle(event);
+            usleep(200 * 1000);
+            return true;
+        },
+        START_WAIT_MS);
+}
+
+std::string replyBlock(const std::string &text) {
+    std::string block = text;
+    block.resize(512, '\0');
+    return block;
+}
+
+std::vector<std::string> logLinesFrom(const std::string &log, size_t offset) {
+    std::vector<std::string> lines;
+    std::istringstream in(log.substr(offset < log.size() ? offset : log.size()));
+    std::string line;
+    while (std::getline(in, line)) {
+        bool stamped = line.size() >= 21 && line[4] == '-' && line[10] == ' ' && line[19] == ' ';
+        lines.push_back(stamped ? line.substr(21) : line);
+    }
+    return lines;
+}
+
+bool waitUntil(const std::function<bool()> &condition, int timeoutMs) {
+    for (int waited = 0; waited < timeoutMs; waited += 50) {
+        if (condition()) return true;
+        usleep(50 * 1000);
+    }
+    return condition();
+}
+
+size_t countOf(const std::string &text, const std::string &part) {
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        count++;
+    return count;
 }

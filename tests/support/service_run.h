@@ -4,10 +4,13 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "tests/support/tempdir.h"
+
+class PrivateMariaDb;
 
 struct ServiceEnv {        // a complete installation in a temp dir
     TempDir root;          // <tmp>
@@ -49,3 +52,38 @@ class ServiceProcess {
     int pid_ = -1;
     int exitStatus_ = -1;  // once reaped
 };
+
+// One service run shared by the cases of a suite, with the credentials of a
+// private database server: starting and stopping costs seconds (the
+// shutdown pause alone is five).
+struct ServiceRun {
+    explicit ServiceRun(PrivateMariaDb &db) : db(db) {}
+
+    // Writes the credentials, points this process's KVS_IPC_DIR at the run's
+    // directory (to look at the workers' events), starts the service and
+    // waits for its listening line.
+    bool start(const std::vector<std::string> &extraEnv);
+    // Stops the service; a sanitizer report in its output (sanitizer
+    // builds) fails the run.
+    void finish();
+    // Sends a request and returns the log lines it caused once the reply or
+    // the close arrived.
+    std::vector<std::string> request(const std::string &text, std::string *reply);
+    // The JOBNUM of the job row with this JOBKE2.
+    std::string workerPid(const std::string &ke2);
+    // A (re)started worker creates its event first and its pipe right after.
+    bool waitForEvent(const std::string &name);
+
+    PrivateMariaDb &db;
+    ServiceEnv env;
+    ServiceProcess service;
+};
+
+// The 512-byte reply block that begins with text.
+std::string replyBlock(const std::string &text);
+// The log's messages from byte offset on, each without its time stamp.
+std::vector<std::string> logLinesFrom(const std::string &log, size_t offset);
+// Polls condition every 50 ms until it holds or timeoutMs passed.
+bool waitUntil(const std::function<bool()> &condition, int timeoutMs);
+// How often part occurs in text (overlaps counted).
+size_t countOf(const std::string &text, const std::string &part);
