@@ -1,4 +1,4 @@
-// Error texts, the clock and TCP sockets of the platform layer.
+// Error texts, the clock, TCP sockets and file opening of the platform layer.
 // The error texts, which differ by system, are in plat_basics_posix_test.cpp
 // and plat_basics_win32_test.cpp.
 #include <gtest/gtest.h>
@@ -7,8 +7,10 @@
 #include <string>
 
 #include "platform/clock.h"
+#include "platform/file.h"
 #include "platform/handle.h"
 #include "platform/socket.h"
+#include "tests/support/tempdir.h"
 TEST(PlatClock, LocalTimeFieldsInRange) {
     PlatLocalTime now;
     platLocalTime(&now);
@@ -103,5 +105,27 @@ TEST(PlatSockets, RefusedAndBadSocketsGiveWinsockCodes) {
 TEST(PlatHandles, ClosingAHandleThatIsNotOpenFails) {
     EXPECT_NE(0, platCloseHandle(PLAT_NO_HANDLE));
     EXPECT_NE(0, platCloseHandle(PLAT_INVALID_HANDLE));
+    EXPECT_NE(0u, platLastError());
+}
+
+// Only a regular file is opened for reading; a directory is told apart from
+// a failed open, which leaves the system's code.
+TEST(PlatFiles, OnlyARegularFileIsOpenedForReading) {
+    TempDir dir;
+    std::string path = dir.file("plain.ini");
+    ASSERT_EQ(0, platWritePrivateFile(path.c_str(), "1;LOGIN;\n", 9));
+    int kind = -1;
+    FILE *file = platOpenRegularFile(path.c_str(), &kind);
+    ASSERT_NE(nullptr, file);
+    EXPECT_EQ(PLAT_FILE_REGULAR, kind);
+    char line[16] = {0};
+    EXPECT_NE(nullptr, fgets(line, sizeof line, file));
+    EXPECT_STREQ("1;LOGIN;\n", line);
+    fclose(file);
+
+    EXPECT_EQ(nullptr, platOpenRegularFile(dir.path().c_str(), &kind));
+    EXPECT_EQ(PLAT_FILE_DIRECTORY, kind);
+    EXPECT_EQ(nullptr, platOpenRegularFile(dir.file("missing.ini").c_str(), &kind));
+    EXPECT_EQ(PLAT_FILE_OPEN_FAILED, kind);
     EXPECT_NE(0u, platLastError());
 }
