@@ -268,7 +268,6 @@ bool ServiceRun::waitForEvent(const std::string &name) {
             PlatHandle event = platEventOpen(name.c_str());
             if (!platHandleOpen(event)) return false;
             platCloseHandle(event);
-            usleep(200 * 1000);
             return true;
         },
         START_WAIT_MS);

@@ -71,7 +71,8 @@ struct ServiceRun {
     std::vector<std::string> request(const std::string &text, std::string *reply);
     // The JOBNUM of the job row with this JOBKE2.
     std::string workerPid(const std::string &ke2);
-    // A (re)started worker creates its event first and its pipe right after.
+    // Waits until the worker's event can be opened. A (re)started worker
+    // creates its pipe first, so once the event is there the pipe is too.
     bool waitForEvent(const std::string &name);
 
     PrivateMariaDb &db;
