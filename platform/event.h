@@ -4,6 +4,8 @@
 // - creating a name that exists opens the existing event (its reset mode stays);
 // - an event disappears when the last handle to it in any process is closed,
 //   also when that process crashed: opening the event of a dead worker fails;
+//   an open racing the last close either fails or holds the live event, never
+//   one whose name is already gone;
 // - set on a manual-reset event keeps it signalled until reset; set on an
 //   auto-reset event releases one wait and resets;
 // - pulse releases the current waiters (all on manual reset, one on auto
