@@ -7,8 +7,10 @@
 #include <string>
 
 #include "common/text.h"
+#include "db/db.h"
 #include "db/jobs.h"
 #include "platform/clock.h"
+#include "tasks/persist.h"
 #include "tasks/process.h"
 #include "tests/tasks/fixture.h"
 
@@ -158,6 +160,22 @@ TEST_F(ProcessTest, MissingProgramIsRetriedUntilTheAttemptsAreUsedUp) {
     EXPECT_EQ(11, last.JOBSTV);
     EXPECT_EQ(log, logText());
     EXPECT_EQ("90\t11", jobRow("DEV:S#ALLE", "JOBSTS, JOBSTV"));
+
+    // Updates that failed are written again later, after a reconnect, and
+    // only the newest state of the row: an older slot of it never wins.
+    DbDisconnect();
+    TaskRecord *firstSlot = &g_taskTable.slots[0];
+    TaskRecord *lastSlot = &g_taskTable.slots[g_taskTable.count - 1];
+    EXPECT_NE(0, saveTask(lastSlot));
+    kvsCopy(firstSlot->JOBSTS, "98");  // a later change, in an earlier slot
+    EXPECT_NE(0, saveTask(firstSlot));
+    EXPECT_TRUE(tasksUnsaved());
+    saveUnsavedTasks();
+    EXPECT_FALSE(tasksUnsaved());
+    EXPECT_EQ("98\t4", jobRow("DEV:S#ALLE", "JOBSTS, JOBSTV"));
+    EXPECT_EQ(1u, count(logText(), "  Update Kvs500Job nachgeholt: S#ALLE JobSts: 98 JobNum: \n"));
+    saveUnsavedTasks();
+    EXPECT_EQ(1u, count(logText(), "nachgeholt"));
 }
 
 TEST_F(ProcessTest, NewWorkerWithAnIdStillHeldMarksTheOldTaskEnded) {
