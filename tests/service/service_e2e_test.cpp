@@ -274,7 +274,7 @@ TEST_F(Service, WideOpenIpcDirectoryEndsTheStartUp) {
         "Stop-Eventhandle f\xFCr TGBs konnte nicht erzeugt werden: Permission denied";
     ASSERT_GE(log.size(), failed.size());
     EXPECT_EQ(log.substr(log.size() - failed.size()), failed) << log;  // nothing after it
-    EXPECT_EQ(log.find("startTask"), std::string::npos);
+    EXPECT_EQ(log.find("Start PGM"), std::string::npos);               // no worker started
     std::string out;
     EXPECT_EQ(service_.runKvsctl("stop", &out), 1);
     EXPECT_NE(out.find(refusal), std::string::npos) << out;
