@@ -34,10 +34,13 @@ PlatHandle platEventCreate(const char *name, int manualReset, int initiallySigna
 // holds an event of that name.
 PlatHandle platEventOpen(const char *name);
 
-// Each returns 1 on success, 0 on failure.
+// Each returns 0, or a system error code (also platLastError()) for a handle
+// that is not an open event.
 int platEventSet(PlatHandle event);
 int platEventReset(PlatHandle event);
 int platEventPulse(PlatHandle event);
 
-// Waits up to timeoutMs (PLAT_WAIT_INFINITE: no limit) for the event.
-int platEventWait(PlatHandle event, uint32_t timeoutMs);
+// Waits up to timeoutMs (PLAT_WAIT_INFINITE: no limit) for the event:
+// PLAT_WAIT_SIGNALED, PLAT_WAIT_TIMEOUT, or PLAT_WAIT_FAILED for a handle that
+// is not an open event (platLastError() tells why).
+PlatWaitResult platEventWait(PlatHandle event, uint32_t timeoutMs);

@@ -4,5 +4,6 @@
 #pragma once
 
 // Sends state, newline-separated NAME=VALUE assignments ("READY=1\nSTATUS=...").
-// 1 sent, 0 nothing to send to (or not sent: the service runs on either way).
+// 0 sent, or nobody to send to; otherwise the system error code of a send
+// that failed (the service runs on either way).
 int platNotify(const char *state);

@@ -57,9 +57,10 @@ int platPipeConnect(PlatHandle pipe);
 // byte; PLAT_PIPE_BROKEN when the other end closed.
 int platPipeRead(PlatHandle pipe, void *buf, size_t size, size_t *got);
 
-// Writes all size bytes in one write. *written receives the count.
-// PLAT_PIPE_OK, PLAT_PIPE_BROKEN (the other end is gone), PLAT_PIPE_NO_CLIENT
-// or PLAT_PIPE_ERROR.
+// Writes all size bytes: PLAT_PIPE_OK only when every byte went out.
+// Otherwise PLAT_PIPE_BROKEN (the other end is gone), PLAT_PIPE_NO_CLIENT or
+// PLAT_PIPE_ERROR (also a non-blocking pipe that took only part: no room).
+// *written receives the count of bytes that went out, also after a failure.
 int platPipeWrite(PlatHandle pipe, const void *buf, size_t size, size_t *written);
 
 // Server side. Drops the attached client (if any) and lets the same instance

@@ -20,11 +20,12 @@ uint32_t platProcessStart(const char *commandLine, uint32_t *pid);
 PlatHandle platProcessOpen(uint32_t pid);
 
 // Writes the base name of the process's executable (e.g. "DEV_MYSQL.EXE")
-// into out. Returns 1, or 0 when it cannot be read (another user's process, a
-// process that ended); out is then unchanged.
+// into out. Returns 0, or a system error code (also platLastError()) when it
+// cannot be read (another user's process, a process that ended, a handle that
+// is not an open process); out is then unchanged.
 int platProcessModuleName(PlatHandle process, char *out, size_t size);
 
-// 1 while the process with this id exists and has not ended.
+// 1 while the process with this id exists and has not ended, 0 otherwise.
 int platProcessAlive(uint32_t pid);
 
 // The id of the calling process.

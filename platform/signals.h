@@ -6,7 +6,7 @@
 // waits of platform/socket.h. Broken-connection signals (SIGPIPE) are ignored.
 void platStopSignalsInstall();
 
-// 1 once a stop request arrived.
+// 1 once a stop request arrived, 0 before.
 int platStopRequested();
 
 // Standard output writes each line at once.

@@ -26,7 +26,8 @@ static const char UNKNOWN_NAME[] = "unknown";
 static void readModuleName(PlatHandle process, char (&name)[MODULE_NAME_SIZE]) {
     kvsCopy(name, UNKNOWN_NAME);
     char read[MODULE_NAME_SIZE];
-    if (platProcessModuleName(process, read, sizeof read) && read[0] != '\0') kvsCopy(name, read);
+    if (platProcessModuleName(process, read, sizeof read) == 0 && read[0] != '\0')
+        kvsCopy(name, read);
 }
 
 // A freshly started process may not show its executable at once: retry for
@@ -37,7 +38,7 @@ static void readStartedName(uint32_t pid, char (&name)[MODULE_NAME_SIZE]) {
         PlatHandle process = platProcessOpen(pid);
         if (platHandleOpen(process)) {
             char read[MODULE_NAME_SIZE];
-            int ok = platProcessModuleName(process, read, sizeof read) && read[0] != '\0';
+            int ok = platProcessModuleName(process, read, sizeof read) == 0 && read[0] != '\0';
             platCloseHandle(process);
             if (ok) {
                 kvsCopy(name, read);

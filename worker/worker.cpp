@@ -96,7 +96,7 @@ static void closeLink(WorkerLink *link) {
 
 static void signalDone(const WorkerOptions *options, WorkerLink *link) {
     if (options->noSignal || !platHandleOpen(link->event)) return;
-    if (!platEventSet(link->event)) reportSystemError(options, "setting the event");
+    if (platEventSet(link->event) != 0) reportSystemError(options, "setting the event");
 }
 
 static void handleNumber(const WorkerOptions *options, WorkerLink *link, const char *bytes,
@@ -166,7 +166,7 @@ int main(int argc, char **argv) {
     // behind would go on holding its key and take the hand-offs meant for the
     // worker that the next service starts. So a worker ends, as on "kill",
     // when the process that started it ends.
-    if (!platEndWithParent()) return EXIT_STOPPED;
+    if (platEndWithParent() == PLAT_PARENT_GONE) return EXIT_STOPPED;
     WorkerLink link;
     if (!openLink(&options, &link)) return platStopRequested() ? EXIT_STOPPED : EXIT_FAILED;
     int status = serve(&options, &link);

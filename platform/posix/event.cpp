@@ -257,28 +257,28 @@ static void wakeWaiters(EventState *state) {
 
 int platEventSet(PlatHandle h) {
     EventState *state = eventState(h);
-    if (state == nullptr) return 0;
+    if (state == nullptr) return EBADF;
     store(&state->signaled, 1);
     wakeWaiters(state);
-    return 1;
+    return 0;
 }
 
 int platEventReset(PlatHandle h) {
     EventState *state = eventState(h);
-    if (state == nullptr) return 0;
+    if (state == nullptr) return EBADF;
     store(&state->signaled, 0);
-    return 1;
+    return 0;
 }
 
 int platEventPulse(PlatHandle h) {
     EventState *state = eventState(h);
-    if (state == nullptr) return 0;
+    if (state == nullptr) return EBADF;
     store(&state->signaled, 0);
-    if (load(&state->waiters) == 0) return 1;
+    if (load(&state->waiters) == 0) return 0;
     uint32_t generation = bump(&state->pulses);
     if (!load(&state->manualReset)) store(&state->token, generation);
     wakeWaiters(state);
-    return 1;
+    return 0;
 }
 
 // Whether a waiter that began at pulse generation since may go now; on an
@@ -298,7 +298,7 @@ static struct timespec msToTimespec(int ms) {
     return span;
 }
 
-static int waitState(EventState *state, uint32_t timeoutMs) {
+static PlatWaitResult waitState(EventState *state, uint32_t timeoutMs) {
     int infinite = timeoutMs == PLAT_WAIT_INFINITE;
     int64_t deadline = platMonotonicMs() + (infinite ? 0 : timeoutMs);
     uint32_t since = load(&state->pulses);
@@ -316,11 +316,11 @@ static int waitState(EventState *state, uint32_t timeoutMs) {
     }
 }
 
-int platEventWait(PlatHandle h, uint32_t timeoutMs) {
+PlatWaitResult platEventWait(PlatHandle h, uint32_t timeoutMs) {
     EventState *state = eventState(h);
     if (state == nullptr) return PLAT_WAIT_FAILED;
     __atomic_add_fetch(&state->waiters, 1, __ATOMIC_SEQ_CST);
-    int result = waitState(state, timeoutMs);
+    PlatWaitResult result = waitState(state, timeoutMs);
     __atomic_sub_fetch(&state->waiters, 1, __ATOMIC_SEQ_CST);
     return result;
 }

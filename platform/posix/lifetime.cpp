@@ -11,6 +11,6 @@
 static const pid_t startingParent = getppid();
 
 int platEndWithParent() {
-    if (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0) return 1;  // not armed; nothing else to do
-    return getppid() == startingParent ? 1 : 0;
+    if (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0) return 0;  // not armed; nothing else to do
+    return getppid() == startingParent ? 0 : PLAT_PARENT_GONE;
 }

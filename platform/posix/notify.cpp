@@ -11,5 +11,6 @@ int platNotify(const char *state) {
     if (socket == nullptr || socket[0] == '\0') return 0;
     // The variable stays set for the workers: they send nothing, and systemd
     // takes reports from the service's own process only (NotifyAccess=main).
-    return sd_notify(0, state) > 0 ? 1 : 0;
+    int sent = sd_notify(0, state);
+    return sent < 0 ? -sent : 0;
 }

@@ -102,8 +102,8 @@ static int sendAll(PosixObject *pipe, const char *data, size_t size, size_t *wri
         }
         if (errno == EINTR) continue;
         if (errno == EPIPE || errno == ECONNRESET) return broken(pipe);
-        // A full non-blocking pipe: what went out is reported through *written.
-        if (errno == EAGAIN && *written > 0) return PLAT_PIPE_OK;
+        // A full non-blocking pipe is a failure too, however much went out
+        // (*written tells): the caller asked for all of it.
         posixKeepErrno();
         return PLAT_PIPE_ERROR;
     }

@@ -159,17 +159,22 @@ static const char *baseName(char *path) {
 int platProcessModuleName(PlatHandle h, char *out, size_t size) {
     reapChildren();
     PosixObject *process = posixHandleGet(h, POSIX_PROCESS);
-    if (process == nullptr || out == nullptr || size == 0) return 0;
+    if (process == nullptr) return EBADF;
+    if (out == nullptr || size == 0) {
+        posixSetError(EINVAL);
+        return EINVAL;
+    }
     char link[64], target[POSIX_PATH_SIZE];
     kvsFormat(link, sizeof link, "/proc/%u/exe", process->pid);
     ssize_t n = readlink(link, target, sizeof target - 1);
     if (n <= 0) {
-        posixKeepErrno();
-        return 0;
+        int code = n < 0 && errno != 0 ? errno : ENOENT;
+        posixSetError(code);
+        return code;
     }
     target[n] = '\0';
     kvsCopy(out, size, baseName(target));
-    return 1;
+    return 0;
 }
 
 int platProcessAlive(uint32_t pid) {

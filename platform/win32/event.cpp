@@ -28,19 +28,26 @@ static int checked(PlatHandle event) {
     return 0;
 }
 
+// 0 when the call succeeded, otherwise the thread's last error (never 0).
+static int result(BOOL ok) {
+    if (ok) return 0;
+    DWORD error = GetLastError();
+    return error != 0 ? static_cast<int>(error) : ERROR_INVALID_FUNCTION;
+}
+
 int platEventSet(PlatHandle event) {
-    return checked(event) && SetEvent(winHandle(event)) ? 1 : 0;
+    return result(checked(event) && SetEvent(winHandle(event)));
 }
 
 int platEventReset(PlatHandle event) {
-    return checked(event) && ResetEvent(winHandle(event)) ? 1 : 0;
+    return result(checked(event) && ResetEvent(winHandle(event)));
 }
 
 int platEventPulse(PlatHandle event) {
-    return checked(event) && PulseEvent(winHandle(event)) ? 1 : 0;
+    return result(checked(event) && PulseEvent(winHandle(event)));
 }
 
-int platEventWait(PlatHandle event, uint32_t timeoutMs) {
+PlatWaitResult platEventWait(PlatHandle event, uint32_t timeoutMs) {
     if (!checked(event)) return PLAT_WAIT_FAILED;
     int result = winWaitObject(winHandle(event), timeoutMs, 1);
     if (result == WIN_WAIT_READY) return PLAT_WAIT_SIGNALED;

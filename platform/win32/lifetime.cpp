@@ -41,21 +41,21 @@ static DWORD WINAPI watchParent(void *parent) {
 
 int platEndWithParent() {
     DWORD id = parentId();
-    if (id == 0) return 1;  // started by nothing we can see: nothing to watch
+    if (id == 0) return 0;  // started by nothing we can see: nothing to watch
     HANDLE parent = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
-    if (parent == nullptr) return GetLastError() == ERROR_ACCESS_DENIED ? 1 : 0;
+    if (parent == nullptr) return GetLastError() == ERROR_ACCESS_DENIED ? 0 : PLAT_PARENT_GONE;
     ULONGLONG parentBorn = createdAt(parent), selfBorn = createdAt(GetCurrentProcess());
     int gone = WaitForSingleObject(parent, 0) != WAIT_TIMEOUT ||
                (parentBorn != 0 && selfBorn != 0 && parentBorn > selfBorn);
     if (gone) {
         CloseHandle(parent);
-        return 0;
+        return PLAT_PARENT_GONE;
     }
     HANDLE thread = CreateThread(nullptr, 0, watchParent, parent, 0, nullptr);
     if (thread == nullptr) {
         CloseHandle(parent);
-        return 1;  // not armed; nothing else to do
+        return 0;  // not armed; nothing else to do
     }
     CloseHandle(thread);  // the thread keeps the parent's handle for the process's life
-    return 1;
+    return 0;
 }

@@ -172,7 +172,8 @@ int platPipeWrite(PlatHandle h, const void *buf, size_t size, size_t *written) {
                         &done, 1, &stopped);
     if (error == 0) {
         *written = done;
-        return PLAT_PIPE_OK;
+        // A non-blocking pipe without room takes only part: a failure too.
+        return done == size ? PLAT_PIPE_OK : pipeResult(PLAT_PIPE_ERROR, ERROR_WRITE_FAULT);
     }
     if (error == ERROR_PIPE_LISTENING) return pipeResult(PLAT_PIPE_NO_CLIENT, error);
     // Writing, "no data" means the pipe is being closed by the other end.

@@ -67,23 +67,30 @@ PlatHandle platProcessOpen(uint32_t pid) {
 
 // The first module is the executable. Just after the start it may not be
 // there yet; the callers ask again.
+// The thread's last error as a result, never 0.
+static int lastErrorResult() {
+    DWORD error = GetLastError();
+    return error != 0 ? static_cast<int>(error) : ERROR_INVALID_FUNCTION;
+}
+
 int platProcessModuleName(PlatHandle h, char *out, size_t size) {
     if (!platHandleOpen(h) || out == nullptr || size == 0) {
         SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
+        return ERROR_INVALID_PARAMETER;
     }
     HMODULE module = nullptr;
     DWORD needed = 0;
-    if (!EnumProcessModules(winHandle(h), &module, sizeof module, &needed)) return 0;
+    if (!EnumProcessModules(winHandle(h), &module, sizeof module, &needed))
+        return lastErrorResult();
     if (needed == 0 || module == nullptr) {
         SetLastError(ERROR_PARTIAL_COPY);
-        return 0;
+        return ERROR_PARTIAL_COPY;
     }
     char name[MAX_PATH];
     DWORD length = GetModuleBaseNameA(winHandle(h), module, name, sizeof name);
-    if (length == 0) return 0;
+    if (length == 0) return lastErrorResult();
     kvsCopyN(out, size, name, length);
-    return 1;
+    return 0;
 }
 
 int platProcessAlive(uint32_t pid) {

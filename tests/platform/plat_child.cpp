@@ -75,7 +75,7 @@ static int fileExists(const std::string &path) {
 // pipe until a stop request cuts the wait short; marks MARKER "stopped".
 static int watch(const char *marker) {
     platStopSignalsInstall();
-    if (!platEndWithParent()) return 3;
+    if (platEndWithParent() != 0) return 3;
     std::string path = "\\\\.\\pipe\\kvs-watch-" + std::to_string(platProcessSelf());
     PlatHandle pipe = platPipeCreate(path.c_str(), 0);
     if (!platHandleOpen(pipe)) return 4;

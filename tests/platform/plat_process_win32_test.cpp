@@ -29,7 +29,7 @@ static bool eventExists(const char *name) {
 static bool moduleNameOf(uint32_t pid, char *out, size_t size) {
     for (int waited = 0; waited < SETTLE_MS; waited += 20) {  // the first module shows late
         PlatHandle process = platProcessOpen(pid);
-        bool ok = platHandleOpen(process) && platProcessModuleName(process, out, size);
+        bool ok = platHandleOpen(process) && platProcessModuleName(process, out, size) == 0;
         if (platHandleOpen(process)) platCloseHandle(process);
         if (ok) return true;
         platSleepMs(20);
@@ -54,7 +54,7 @@ TEST(PlatProcessWin32, WorkerTakesANumberThenKillEndsItAndItsNamesGo) {
     int result = -1;
     PlatHandle pipe = platPipeOpen(path, &result);
     ASSERT_EQ(PLAT_PIPE_OK, result);
-    EXPECT_EQ(1, platEventPulse(event));
+    EXPECT_EQ(0, platEventPulse(event));
     size_t written = 0;
     EXPECT_EQ(PLAT_PIPE_OK, platPipeWrite(pipe, "4711", 4, &written));
     EXPECT_EQ(PLAT_WAIT_SIGNALED, platEventWait(event, SETTLE_MS));
