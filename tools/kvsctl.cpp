@@ -8,14 +8,13 @@
 #include <cstring>
 
 #include "config/credentials.h"
-#include "net/port.h"
 #include "platform/clock.h"
 #include "platform/ipc_dir.h"
 #include "platform/pipe.h"
 #include "platform/socket.h"
 #include "service/control_pipe.h"
-#include "service/service.h"
 #include "tools/job_status.h"
+#include "tools/service_port.h"
 
 enum {
     EXIT_OK = 0,
@@ -36,21 +35,13 @@ struct Command {
 
 static int usage();
 
-static uint16_t servicePort() {
-    const char *rejected = nullptr;
-    uint16_t port = portFromEnvironment(SERVICE_PORT, &rejected);
-    if (rejected != nullptr)
-        fprintf(stderr, PORT_REJECTED_FORMAT, rejected, static_cast<int>(port));
-    return port;
-}
-
 // Connects to the service and hangs up at once. A failure is harmless: the
 // service then reads the pipe at the end of its current wait.
 static void wakeService() {
     if (platSockStartup() != 0) return;
     PlatSocket s = platSockTcp();
     if (s == PLAT_NO_SOCKET) return;
-    platSockConnect(s, "127.0.0.1", servicePort());
+    platSockConnect(s, "127.0.0.1", servicePortOfTools());
     platSockClose(s);
 }
 

@@ -13,6 +13,7 @@
 #include "net/port.h"
 #include "platform/socket.h"
 #include "service/service.h"
+#include "tools/service_port.h"
 
 enum {
     DEFAULT_WAIT_SECONDS = 600,  // the service answers only when the worker is done
@@ -50,18 +51,10 @@ static int parseBounded(const char *text, int low, int high) {
     return static_cast<int>(value);
 }
 
-// Read as the service reads it, so both end up on the same port.
-static uint16_t defaultPort() {
-    const char *rejected = nullptr;
-    uint16_t port = portFromEnvironment(SERVICE_PORT, &rejected);
-    if (rejected != nullptr)
-        fprintf(stderr, PORT_REJECTED_FORMAT, rejected, static_cast<int>(port));
-    return port;
-}
-
 // Fills opts from argv. 1 when usable.
 static int parseArgs(int argc, char **argv, Options *opts) {
-    *opts = Options{"127.0.0.1", defaultPort(), DEFAULT_WAIT_SECONDS, nullptr, nullptr, nullptr};
+    *opts =
+        Options{"127.0.0.1", servicePortOfTools(), DEFAULT_WAIT_SECONDS, nullptr, nullptr, nullptr};
     const char *positional[3];
     int count = 0;
     for (int i = 1; i < argc; i++) {
