@@ -59,6 +59,7 @@ void writeLog(const char *message) {
     platLogWrite(file, line, strlen(line));
     platLogClose(file);
 }
+
 void writeLogf(const char *fmt, ...) {
     va_list args;
     va_start(args, fmt);

@@ -62,10 +62,6 @@ static int ensurePipeOpen(TaskRecord *task, const char *path, int64_t deadline) 
     }
 }
 
-static void dropPipe(TaskRecord *task) {
-    closeTaskPipe(task);
-}
-
 // One write of exactly the digits. A failed write means the connection is
 // dead (typically the worker was restarted): drop it so the next hand-off
 // opens the new worker's pipe.
@@ -74,7 +70,7 @@ static int writeDigits(TaskRecord *task, const char *digits) {
     size_t written = 0;
     int result = platPipeWrite(task->pipeHandle, digits, length, &written);
     if (result == PLAT_PIPE_OK && written == length) return 1;
-    dropPipe(task);
+    closeTaskPipe(task);
     return 0;
 }
 
@@ -146,7 +142,7 @@ static int waitForWorker(TaskRecord *task, PlatHandle event) {
             // The worker may have signalled just before it ended.
             if (platEventWait(event, 0) == PLAT_WAIT_SIGNALED) return 1;
             logWorkerGone(task);
-            dropPipe(task);
+            closeTaskPipe(task);
             return 0;
         }
     }
